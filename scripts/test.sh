@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds Corvane into a virtual environment (.venv) with warnings as errors and runs the whole
+# test suite. Extra arguments go to pytest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+python3 -m venv .venv
+. .venv/bin/activate
+python -m pip install -q --disable-pip-version-check -r tests/requirements.txt
+python -m pip install -q --disable-pip-version-check \
+  --config-settings=cmake.define.CORVANE_WERROR=ON .
+python -m pytest -q tests "$@"

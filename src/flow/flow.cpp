@@ -1,0 +1,215 @@
+#include "flow/flow.hpp"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdio>
+
+namespace corvane {
+
+namespace {
+
+struct CodePointRange {
+  char32_t first;
+  char32_t last;
+};
+
+constexpr CodePointRange kNonPrintable[] = {
+#include "flow/nonprintable.inc"
+};
+
+bool is_printable(char32_t code_point) {
+  auto it = std::upper_bound(
+      std::begin(kNonPrintable), std::end(kNonPrintable), code_point,
+      [](char32_t cp, const CodePointRange& range) { return cp < range.first; });
+  return it == std::begin(kNonPrintable) || code_point > std::prev(it)->last;
+}
+
+// Decodes the UTF-8 character at `i`, advancing `i`. A malformed sequence (which text coming
+// from a Python string never holds) reads as U+FFFD, one byte at a time.
+char32_t decode_utf8(std::string_view text, std::size_t& i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+  if (length == 0 || i + length > text.size()) {
+    ++i;
+    return length == 1 ? lead : 0xFFFD;
+  }
+  char32_t code_point = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFD;
+    }
+    code_point = (code_point << 6) | (next & 0x3F);
+  }
+  i += length;
+  return code_point;
+}
+
+bool is_open(char c) { return c == '[' || c == '{'; }
+bool is_close(char c) { return c == ']' || c == '}'; }
+
+// Position just past the quoted run that opens at `i`, or npos when it reaches `end`.
+// A double-quoted run ends at the next unescaped `"`; a single-quoted one at the next `'` that
+// is not doubled.
+std::size_t skip_quoted_run(std::string_view text, std::size_t i, std::size_t end) {
+  if (text[i] == '"') {
+    for (std::size_t j = i + 1; j < end; ++j) {
+      if (text[j] == '\\') {
+        ++j;
+      } else if (text[j] == '"') {
+        return j + 1;
+      }
+    }
+    return std::string_view::npos;
+  }
+  for (std::size_t j = i + 1; j < end; ++j) {
+    if (text[j] == '\'') {
+      if (j + 1 < end && text[j + 1] == '\'') {
+        ++j;
+      } else {
+        return j + 1;
+      }
+    }
+  }
+  return std::string_view::npos;
+}
+
+bool is_quote(char c) { return c == '"' || c == '\''; }
+
+std::unexpected<LoadError> unclosed(char close, std::uint64_t line) {
+  return syntax_error(line, std::string("Unclosed flow collection: missing '") + close + "'");
+}
+
+std::unexpected<LoadError> mismatched(char close, char found, std::uint64_t line) {
+  return syntax_error(line, std::string("Mismatched brackets: expected '") + close +
+                                "', found '" + found + "'");
+}
+
+char closing_for(char open) { return open == '[' ? ']' : '}'; }
+
+}  // namespace
+
+Result<std::size_t> FlowOutline::strip_brackets() {
+  const char close = closing_for(text_[0]);
+  if (text_.size() < 2) return unclosed(close, line_);
+  std::vector<std::size_t> open_stack;  // numbers of the nested brackets still open
+  std::size_t i = 1;
+  while (i < text_.size()) {
+    const char c = text_[i];
+    if (is_quote(c)) {
+      i = skip_quoted_run(text_, i, text_.size());
+      if (i == std::string_view::npos) return unclosed(close, line_);
+      continue;
+    }
+    if (is_open(c)) {
+      open_stack.push_back(nested_.size());
+      nested_.push_back(NestedBracket{i, 0, 0});
+    } else if (is_close(c)) {
+      if (open_stack.empty()) {
+        if (c != close) return mismatched(close, c, line_);
+        return i;
+      }
+      NestedBracket& bracket = nested_[open_stack.back()];
+      open_stack.pop_back();
+      bracket.close = i;
+      bracket.after = nested_.size();
+    }
+    ++i;
+  }
+  return unclosed(close, line_);
+}
+
+std::size_t FlowOutline::next_token(std::size_t from, std::size_t end,
+                                    std::size_t& ordinal) const {
+  std::size_t i = from;
+  while (i < end) {
+    const char c = text_[i];
+    if (is_quote(c)) {
+      i = skip_quoted_run(text_, i, end);
+      if (i == std::string_view::npos) return end;
+    } else if (is_open(c)) {
+      assert(ordinal < nested_.size() && nested_[ordinal].open == i);
+      const NestedBracket& bracket = nested_[ordinal];
+      i = bracket.close + 1;
+      ordinal = bracket.after;
+    } else if (c == ',' || is_close(c)) {
+      return i;
+    } else {
+      ++i;
+    }
+  }
+  return end;
+}
+
+Result<std::size_t> FlowOutline::split_at_colon(std::size_t from, std::size_t end,
+                                                std::size_t& ordinal) const {
+  std::size_t i = from;
+  while (i < end) {
+    const char c = text_[i];
+    if (is_quote(c)) {
+      i = skip_quoted_run(text_, i, end);
+      if (i == std::string_view::npos) break;
+    } else if (is_open(c)) {
+      assert(ordinal < nested_.size() && nested_[ordinal].open == i);
+      const NestedBracket& bracket = nested_[ordinal];
+      i = bracket.close + 1;
+      ordinal = bracket.after;
+    } else if (c == ':') {
+      return i;
+    } else if (is_close(c)) {
+      break;
+    } else {
+      ++i;
+    }
+  }
+  return syntax_error(line_, "Flow map entry missing ':' separator");
+}
+
+Result<std::size_t> FlowOutline::check_nested(std::size_t open, std::size_t ordinal,
+                                              std::size_t item_end) const {
+  const NestedBracket& bracket = nested_[ordinal];
+  const char close = closing_for(text_[open]);
+  if (text_[bracket.close] != close) return mismatched(close, text_[bracket.close], line_);
+  if (auto rest = check_rest(bracket.close + 1, item_end); !rest) {
+    return std::unexpected(std::move(rest.error()));
+  }
+  return bracket.close;
+}
+
+Result<void> FlowOutline::check_rest(std::size_t from, std::size_t end) const {
+  std::string_view rest = trim_start(text_.substr(from, end - from));
+  if (rest.empty() || rest[0] == '#') return {};
+  return syntax_error(line_, "Unexpected content after flow collection: " + quote_for_message(rest));
+}
+
+std::string quote_for_message(std::string_view rest) {
+  std::string out;
+  out.reserve(rest.size() + 2);
+  out.push_back('"');
+  std::size_t i = 0;
+  while (i < rest.size()) {
+    const std::size_t start = i;
+    const char32_t code_point = decode_utf8(rest, i);
+    switch (code_point) {
+      case '"': out.append("\\\""); continue;
+      case '\\': out.append("\\\\"); continue;
+      case '\t': out.append("\\t"); continue;
+      case '\r': out.append("\\r"); continue;
+      case '\n': out.append("\\n"); continue;
+      case '\0': out.append("\\0"); continue;
+      default: break;
+    }
+    if (is_printable(code_point) && !(code_point == 0xFFFD && i - start != 3)) {
+      out.append(rest.substr(start, i - start));
+    } else {
+      char escaped[16];
+      std::snprintf(escaped, sizeof escaped, "\\u{%x}", static_cast<unsigned>(code_point));
+      out.append(escaped);
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+}  // namespace corvane

@@ -1,0 +1,184 @@
+// Flow sequences ([a, b]) and flow mappings ({k: v}) written on one line, nested.
+//
+// A collection is read in one pass: a first scan finds the closing bracket of the whole
+// collection and of every collection nested in it, so that each level afterwards steps over
+// its children instead of scanning their text again, and the nesting is kept on an explicit
+// stack rather than the C stack. Results and errors are those of reading each level on its
+// own (its brackets, then what follows its closing bracket, then its entries in order).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "error/error.hpp"
+#include "scalar/scalar.hpp"
+#include "sink/sink.hpp"
+
+namespace corvane {
+
+// A collection nested in the one being read. Positions are offsets into the whole flow text;
+// brackets are numbered in the order in which they open.
+struct NestedBracket {
+  std::size_t open;   // position of its opening bracket
+  std::size_t close;  // position of its closing bracket
+  std::size_t after;  // number of the first bracket that opens after `close`
+};
+
+// The bracket structure of one flow text, and the scanners that cut its levels into entries.
+class FlowOutline {
+ public:
+  FlowOutline(std::string_view text, std::uint64_t line) : text_(text), line_(line) {}
+
+  // Finds the closing bracket of the outermost collection (whose opening bracket is text[0])
+  // and records every nested one; fails when a bracket is left open or closes with the other
+  // kind. Returns the position of the closing bracket.
+  Result<std::size_t> strip_brackets();
+
+  // The end of the item that starts at `from`: the first comma (or closing bracket) of this
+  // level, or `end`. `ordinal` is the number of the next nested bracket and advances past the
+  // collections stepped over.
+  std::size_t next_token(std::size_t from, std::size_t end, std::size_t& ordinal) const;
+
+  // The first colon of this level in [from, end).
+  Result<std::size_t> split_at_colon(std::size_t from, std::size_t end,
+                                     std::size_t& ordinal) const;
+
+  // Checks a nested collection that starts at `open` (bracket number `ordinal`) and whose item
+  // text ends at `item_end`: its closing bracket must match, and only a comment may follow it.
+  // Returns the position of its closing bracket.
+  Result<std::size_t> check_nested(std::size_t open, std::size_t ordinal,
+                                   std::size_t item_end) const;
+
+  // Fails unless [from, end) holds only whitespace or starts (after whitespace) with `#`.
+  Result<void> check_rest(std::size_t from, std::size_t end) const;
+
+  const NestedBracket& bracket(std::size_t ordinal) const { return nested_[ordinal]; }
+  std::string_view text() const { return text_; }
+  std::uint64_t line() const { return line_; }
+  std::size_t skip_whitespace(std::size_t from, std::size_t end) const {
+    return end - trim_start(text_.substr(from, end - from)).size();
+  }
+  // [from, end) without whitespace at either end, as a view.
+  std::string_view trimmed(std::size_t from, std::size_t end) const {
+    return trim(text_.substr(from, end - from));
+  }
+
+ private:
+  std::string_view text_;
+  std::uint64_t line_;
+  std::vector<NestedBracket> nested_;
+};
+
+// The text shown for `rest` in the unexpected-content message: quoted, with control and other
+// non-printable characters escaped.
+std::string quote_for_message(std::string_view rest);
+
+inline bool opens_flow(std::string_view text) {
+  return !text.empty() && (text[0] == '[' || text[0] == '{');
+}
+
+template <ValueSink Sink>
+Result<typename Sink::Value> parse_flow(std::string_view text, std::uint64_t line, Sink& sink) {
+  using Value = typename Sink::Value;
+  text = trim_start(text);
+  if (!opens_flow(text)) return syntax_error(line, "Expected '[' or '{' to start flow collection");
+  FlowOutline outline(text, line);
+  auto outer_close = outline.strip_brackets();
+  if (!outer_close) return std::unexpected(std::move(outer_close.error()));
+  if (auto rest = outline.check_rest(*outer_close + 1, text.size()); !rest) {
+    return std::unexpected(std::move(rest.error()));
+  }
+
+  // One open collection; `position` is where its next entry starts (whitespace skipped) and
+  // `end` the position of its closing bracket.
+  struct Level {
+    bool is_map;
+    typename Sink::Map map;
+    typename Sink::Seq seq;
+    std::optional<Value> key;  // a mapping's key whose value is the nested collection
+    std::size_t position;
+    std::size_t end;
+    std::size_t ordinal;
+  };
+  auto open_level = [&](std::size_t open, std::size_t close, std::size_t ordinal) {
+    const bool is_map = text[open] == '{';
+    return Level{is_map,
+                 is_map ? sink.new_map() : typename Sink::Map{},
+                 is_map ? typename Sink::Seq{} : sink.new_seq(),
+                 std::nullopt,
+                 outline.skip_whitespace(open + 1, close),
+                 close,
+                 ordinal};
+  };
+  // After an entry that ended at `token_end`: step over the comma and the whitespace after it.
+  auto advance = [&](Level& level, std::size_t token_end) {
+    std::size_t p = outline.skip_whitespace(token_end, level.end);
+    level.position = (p < level.end && text[p] == ',')
+                         ? outline.skip_whitespace(p + 1, level.end)
+                         : level.end;
+  };
+
+  std::vector<Level> levels;
+  levels.push_back(open_level(0, *outer_close, 0));
+  for (;;) {
+    Level& level = levels.back();
+    if (level.position >= level.end) {
+      Value finished = level.is_map ? Value(std::move(level.map)) : Value(std::move(level.seq));
+      levels.pop_back();
+      if (levels.empty()) return finished;
+      Level& parent = levels.back();
+      if (parent.is_map) {
+        sink.map_insert(parent.map, std::move(*parent.key), std::move(finished));
+        parent.key.reset();
+      } else {
+        sink.seq_push(parent.seq, std::move(finished));
+      }
+      continue;
+    }
+
+    std::size_t start = level.position;
+    std::optional<Value> key;
+    if (level.is_map) {
+      auto colon = outline.split_at_colon(start, level.end, level.ordinal);
+      if (!colon) return std::unexpected(std::move(colon.error()));
+      std::string_view key_text = outline.trimmed(start, *colon);
+      if (key_text == "<<") return unsupported(line, kMergeKeyMessage);
+      auto key_scalar = classify_scalar<Sink::yaml_1_1_bools>(key_text, line);
+      if (!key_scalar) return std::unexpected(std::move(key_scalar.error()));
+      key = sink.make_value(std::move(*key_scalar));
+      if constexpr (Sink::strict) {
+        if (sink.map_has_key(level.map, *key)) {
+          return syntax_error(line, "Duplicate key in flow map: " + sink.describe_key(*key));
+        }
+      }
+      start = outline.skip_whitespace(*colon + 1, level.end);
+    }
+
+    const std::size_t first_nested = level.ordinal;
+    const std::size_t token_end = outline.next_token(start, level.end, level.ordinal);
+    std::string_view item = outline.trimmed(start, token_end);
+    if (opens_flow(item)) {
+      const std::size_t item_end = start + item.size();
+      auto close = outline.check_nested(start, first_nested, item_end);
+      if (!close) return std::unexpected(std::move(close.error()));
+      advance(level, token_end);
+      level.key = std::move(key);
+      // `level` is not used past this point: the push may move it.
+      levels.push_back(open_level(start, *close, first_nested + 1));
+      continue;
+    }
+    auto scalar = classify_scalar<Sink::yaml_1_1_bools>(item, line);
+    if (!scalar) return std::unexpected(std::move(scalar.error()));
+    if (level.is_map) {
+      sink.map_insert(level.map, std::move(*key), sink.make_value(std::move(*scalar)));
+    } else {
+      sink.seq_push(level.seq, sink.make_value(std::move(*scalar)));
+    }
+    advance(level, token_end);
+  }
+}
+
+}  // namespace corvane

@@ -1,0 +1,150 @@
+#include "parser/block/block.hpp"
+
+#include "scalar/scalar.hpp"
+
+namespace corvane {
+
+namespace {
+
+std::unexpected<LoadError> bad_header(std::uint64_t line) {
+  return syntax_error(line, "invalid block scalar header");
+}
+
+bool is_blank_line(std::string_view text) {
+  return text.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+std::size_t leading_spaces(std::string_view text) {
+  std::size_t n = text.find_first_not_of(' ');
+  return n == std::string_view::npos ? text.size() : n;
+}
+
+void append_line_feeds(std::string& out, std::size_t count) { out.append(count, '\n'); }
+
+}  // namespace
+
+Result<BlockHeader> parse_block_header(std::string_view text, std::uint64_t line) {
+  if (text.empty() || (text[0] != '|' && text[0] != '>')) return bad_header(line);
+  BlockHeader header;
+  header.folded = text[0] == '>';
+  std::string_view rest = text.substr(1);
+  for (std::size_t i = 0; i + 1 < rest.size(); ++i) {
+    if (is_blank(rest[i]) && rest[i + 1] == '#') {
+      rest = rest.substr(0, i);
+      break;
+    }
+  }
+  bool has_chomping = false;
+  for (char c : trim_end(rest)) {
+    if (c == '+' || c == '-') {
+      if (has_chomping) return bad_header(line);
+      has_chomping = true;
+      header.chomping = c == '+' ? Chomping::Keep : Chomping::Strip;
+    } else if (c >= '1' && c <= '9') {
+      if (header.indent) return bad_header(line);
+      header.indent = static_cast<std::size_t>(c - '0');
+    } else {
+      return bad_header(line);
+    }
+  }
+  return header;
+}
+
+std::string assemble_block(const std::vector<std::string_view>& lines, std::size_t indent,
+                           bool folded, Chomping chomping) {
+  std::string out;
+  if (lines.empty()) return out;
+  std::size_t capacity = 0;
+  for (std::string_view text : lines) capacity += text.size() + 1;
+  out.reserve(capacity);
+
+  if (!folded) {
+    for (std::string_view text : lines) {
+      if (text.size() > indent) out.append(text.substr(indent));
+      out.push_back('\n');
+    }
+  } else {
+    enum class Previous { Start, Normal, MoreIndented } previous = Previous::Start;
+    std::size_t blank_lines = 0;
+    for (std::string_view text : lines) {
+      if (is_blank_line(text)) {
+        ++blank_lines;
+        continue;
+      }
+      std::string_view body = text.substr(indent);
+      const bool more = !body.empty() && body[0] == ' ';
+      if (previous == Previous::Start) {
+        append_line_feeds(out, blank_lines);
+      } else if (more || previous == Previous::MoreIndented) {
+        append_line_feeds(out, blank_lines + 1);
+      } else if (blank_lines > 0) {
+        append_line_feeds(out, blank_lines);
+      } else {
+        out.push_back(' ');
+      }
+      out.append(body);
+      previous = more ? Previous::MoreIndented : Previous::Normal;
+      blank_lines = 0;
+    }
+    if (previous != Previous::Start) out.push_back('\n');
+    append_line_feeds(out, blank_lines);
+  }
+
+  if (chomping != Chomping::Keep) {
+    std::size_t end = out.find_last_not_of('\n');
+    out.resize(end == std::string::npos ? 0 : end + 1);
+    if (chomping == Chomping::Clip && !out.empty()) out.push_back('\n');
+  }
+  return out;
+}
+
+Result<std::string> read_block_scalar(std::string_view text, std::uint64_t line,
+                                      std::size_t parent_indent, LineFeed& feed) {
+  auto header = parse_block_header(text, line);
+  if (!header) return std::unexpected(std::move(header.error()));
+
+  std::optional<std::size_t> content_indent;
+  if (header->indent) content_indent = parent_indent + *header->indent;
+  std::size_t max_blank_indent = 0;
+  std::vector<std::string_view> lines;
+
+  while (auto next = feed.next()) {
+    std::string_view body = strip_carriage_returns(next->text);
+    if (body.empty()) {
+      lines.push_back(body);
+      continue;
+    }
+    const std::size_t spaces = leading_spaces(body);
+    if (is_blank_line(body)) {
+      if (body[0] == '\t') return syntax_error(next->number, kTabMessage);
+      if (!content_indent && spaces > max_blank_indent) max_blank_indent = spaces;
+      lines.push_back(body);
+      continue;
+    }
+    if (body[spaces] == '\t') return syntax_error(next->number, kTabMessage);
+    if (content_indent) {
+      if (spaces < *content_indent) {
+        feed.push_back(*next);
+        break;
+      }
+      lines.push_back(body);
+      continue;
+    }
+    if (spaces <= parent_indent) {
+      // The scalar has no content: its blank lines are not part of anything.
+      feed.push_back(*next);
+      return std::string();
+    }
+    if (max_blank_indent > spaces) {
+      return syntax_error(next->number,
+                          "A leading empty line in a block scalar is more indented than the "
+                          "first content line");
+    }
+    content_indent = spaces;
+    lines.push_back(body);
+  }
+  if (!content_indent) return std::string();
+  return assemble_block(lines, *content_indent, header->folded, header->chomping);
+}
+
+}  // namespace corvane

@@ -1,0 +1,105 @@
+#include "parser/scan/scan.hpp"
+
+#include <cstring>
+
+namespace corvane {
+
+Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_t line) {
+  std::size_t spaces = text.find_first_not_of(' ');
+  if (spaces == std::string_view::npos) return std::nullopt;
+  switch (text[spaces]) {
+    case '\t':
+      if (text.find_first_not_of(" \t", spaces) == std::string_view::npos) return std::nullopt;
+      return syntax_error(line, kTabMessage);
+    case '#':
+      return std::nullopt;
+    default:
+      return ScannedLine{spaces, text.substr(spaces)};
+  }
+}
+
+Result<void> check_unsupported(std::string_view content, std::uint64_t line) {
+  if (content.empty()) return {};
+  switch (content[0]) {
+    case '%':
+      return unsupported(line, "Directives are not supported in Corvane");
+    case '-':
+      if (content.starts_with("---")) {
+        return unsupported(line, "YAML document markers are not supported in Corvane");
+      }
+      if (content.size() > 1 && content[1] == '\t') return syntax_error(line, kTabMessage);
+      return {};
+    case '.':
+      if (content.starts_with("...")) {
+        return unsupported(line, "YAML document markers are not supported in Corvane");
+      }
+      return {};
+    case '?':
+      if (content.size() == 1 || content[1] == ' ' || content[1] == '\t') {
+        return unsupported(line, "Explicit (complex) keys and sets are not supported in Corvane");
+      }
+      return {};
+    default:
+      return {};
+  }
+}
+
+namespace {
+
+bool is_separator_at(std::string_view content, std::size_t i) {
+  return i + 1 == content.size() || content[i + 1] == ' ';
+}
+
+// Index just past the quoted span opened at `i`, or npos when it does not close.
+std::size_t skip_quoted_span(std::string_view content, std::size_t i) {
+  const char quote = content[i];
+  for (std::size_t j = i + 1; j < content.size(); ++j) {
+    if (quote == '"') {
+      if (content[j] == '\\') {
+        ++j;
+      } else if (content[j] == '"') {
+        return j + 1;
+      }
+    } else if (content[j] == '\'') {
+      if (j + 1 < content.size() && content[j + 1] == '\'') {
+        ++j;
+      } else {
+        return j + 1;
+      }
+    }
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<std::size_t> find_map_colon(std::string_view content) {
+  if (content.empty() || content[0] == '[' || content[0] == '{') return std::nullopt;
+  if (content[0] == '"' || content[0] == '\'') {
+    std::size_t i = 0;
+    while (i < content.size()) {
+      const char c = content[i];
+      if (c == '"' || c == '\'') {
+        i = skip_quoted_span(content, i);
+        if (i == std::string_view::npos) return std::nullopt;
+        continue;
+      }
+      if (c == ':' && is_separator_at(content, i)) return i;
+      // A comment after a quoted key or scalar: whatever it holds is not a separator.
+      if ((c == ' ' || c == '\t') && i + 1 < content.size() && content[i + 1] == '#') {
+        return std::nullopt;
+      }
+      ++i;
+    }
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < content.size(); ++i) {
+    const void* colon = std::memchr(content.data() + i, ':', content.size() - i);
+    if (colon == nullptr) return std::nullopt;
+    i = static_cast<std::size_t>(static_cast<const char*>(colon) - content.data());
+    if (is_separator_at(content, i)) return i;
+  }
+  return std::nullopt;
+}
+
+}  // namespace corvane

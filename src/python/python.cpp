@@ -1,0 +1,314 @@
+#include "python/python.hpp"
+
+#include <new>
+#include <optional>
+#include <string_view>
+
+#include "error/error.hpp"
+#include "parser/parser.hpp"
+
+namespace corvane {
+
+namespace {
+
+// Reports the pending interpreter error on standard error and abandons the call.
+[[noreturn]] void api_call_failed() {
+  PyErr_PrintEx(0);
+  throw InternalFailure{"Python API call failed"};
+}
+
+PyRef checked(PyObject* object) {
+  if (object == nullptr) api_call_failed();
+  return PyRef::steal(object);
+}
+
+std::string utf8_of(PyObject* text) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+  if (data == nullptr) return std::string();
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+// "TypeName: message" for the pending interpreter error, which is cleared.
+std::string take_error_description() {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  PyRef type_ref = PyRef::steal(type), value_ref = PyRef::steal(value),
+        traceback_ref = PyRef::steal(traceback);
+  std::string description;
+  if (type != nullptr) {
+    PyRef name = PyRef::steal(PyObject_GetAttrString(type, "__name__"));
+    if (name) description = utf8_of(name.get());
+  }
+  if (value != nullptr) {
+    PyRef text = PyRef::steal(PyObject_Str(value));
+    if (text) {
+      std::string message = utf8_of(text.get());
+      if (!message.empty()) description += ": " + message;
+    }
+  }
+  PyErr_Clear();
+  return description;
+}
+
+}  // namespace
+
+PyBuilder::Map PyBuilder::new_map() { return checked(PyDict_New()); }
+
+PyBuilder::Seq PyBuilder::new_seq() { return checked(PyList_New(0)); }
+
+void PyBuilder::map_insert(const Map& map, Value key, Value value) {
+  if (PyDict_SetItem(map.get(), key.get(), value.get()) != 0) {
+    throw InternalFailure{"PyDict::set_item failed: " + take_error_description()};
+  }
+}
+
+void PyBuilder::seq_push(const Seq& seq, Value value) {
+  if (PyList_Append(seq.get(), value.get()) != 0) {
+    throw InternalFailure{"PyList::append failed: " + take_error_description()};
+  }
+}
+
+bool PyBuilder::map_has_key(const Map& map, const Value& key) {
+  int found = PyDict_Contains(map.get(), key.get());
+  if (found < 0) PyErr_Clear();
+  return found == 1;
+}
+
+PyBuilder::Value PyBuilder::make_value(Scalar&& scalar) {
+  switch (scalar.kind()) {
+    case Scalar::Kind::Null:
+      return PyRef::borrow(Py_None);
+    case Scalar::Kind::Bool:
+      return PyRef::borrow(scalar.as_bool() ? Py_True : Py_False);
+    case Scalar::Kind::Int:
+      return checked(PyLong_FromLongLong(scalar.as_int()));
+    case Scalar::Kind::Float:
+      return checked(PyFloat_FromDouble(scalar.as_float()));
+    case Scalar::Kind::Str:
+      break;
+  }
+  std::string_view text = scalar.as_str();
+  return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+PyBuilder::Value PyBuilder::make_string_value(std::string&& text) {
+  PyRef value =
+      checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  std::string().swap(text);
+  return value;
+}
+
+std::string PyBuilder::describe_key(const Value& key) {
+  PyRef repr = checked(PyObject_Repr(key.get()));
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(repr.get(), &size);
+  if (data == nullptr) api_call_failed();
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+namespace {
+
+// Process-wide exception classes, each created once on first need and kept for good.
+PyObject* corvane_error_class = nullptr;
+PyObject* parse_error_class = nullptr;
+PyObject* unsupported_error_class = nullptr;
+PyObject* internal_error_class = nullptr;
+bool module_initialised = false;
+
+// The class for failures of the interpreter itself. It derives from BaseException so that
+// ordinary `except Exception` handlers do not swallow it.
+PyObject* internal_error() {
+  if (internal_error_class == nullptr) {
+    internal_error_class =
+        PyErr_NewException("corvane.InternalError", PyExc_BaseException, nullptr);
+  }
+  return internal_error_class;
+}
+
+void raise_internal(const std::string& text) {
+  PyObject* cls = internal_error();
+  if (cls == nullptr) return;  // the interpreter's own error stays set
+  PyRef message = PyRef::steal(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  if (message) PyErr_SetObject(cls, message.get());
+}
+
+PyObject* exception_class(PyObject*& slot, const char* name, PyObject* base) {
+  if (slot != nullptr) return slot;
+  if (base == nullptr) return nullptr;
+  PyObject* created = PyErr_NewExceptionWithDoc(name, nullptr, base, nullptr);
+  if (created == nullptr) {
+    raise_internal("Failed to initialize new exception type. " + take_error_description());
+    return nullptr;
+  }
+  if (slot != nullptr) {
+    Py_DECREF(created);  // another initialisation got there first; keep its class
+  } else {
+    slot = created;
+  }
+  return slot;
+}
+
+PyObject* corvane_error() {
+  return exception_class(corvane_error_class, "corvane.CorvaneError", PyExc_ValueError);
+}
+PyObject* parse_error() {
+  return exception_class(parse_error_class, "corvane.ParseError", corvane_error());
+}
+PyObject* unsupported_error() {
+  return exception_class(unsupported_error_class, "corvane.UnsupportedFeatureError",
+                         corvane_error());
+}
+
+void raise_load_error(const LoadError& error) {
+  PyObject* cls = error.kind == ErrorKind::Syntax ? parse_error() : unsupported_error();
+  if (cls == nullptr) return;
+  std::string text = "line " + std::to_string(error.line) + ": " + error.message;
+  PyRef message = PyRef::steal(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  if (message) PyErr_SetObject(cls, message.get());
+}
+
+std::string type_name(PyObject* object) {
+  PyRef name = PyRef::steal(PyObject_GetAttrString(
+      reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
+  if (!name || !PyUnicode_Check(name.get())) {
+    PyErr_Clear();
+    return "?";
+  }
+  return utf8_of(name.get());
+}
+
+void argument_type_error(const char* argument, const char* expected, PyObject* given) {
+  std::string text = std::string("load() argument '") + argument + "' must be " + expected +
+                     ", not " + type_name(given);
+  PyErr_SetString(PyExc_TypeError, text.c_str());
+}
+
+// numpy's boolean scalars (numpy.bool_, named `bool` in numpy 2), recognised without
+// importing numpy.
+bool is_numpy_bool(PyObject* object) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
+  PyRef module = PyRef::steal(PyObject_GetAttrString(type, "__module__"));
+  if (!module || !PyUnicode_Check(module.get())) {
+    PyErr_Clear();
+    return false;
+  }
+  if (utf8_of(module.get()) != "numpy") {
+    PyErr_Clear();
+    return false;
+  }
+  std::string name = type_name(object);
+  return name == "bool_" || name == "bool";
+}
+
+// An omitted flag is false; otherwise only a bool (or numpy's bool) is accepted.
+std::optional<bool> read_flag(PyObject* object, const char* argument) {
+  if (object == nullptr || object == Py_False) return false;
+  if (object == Py_True) return true;
+  if (is_numpy_bool(object)) {
+    int truth = PyObject_IsTrue(object);
+    if (truth < 0) return std::nullopt;
+    return truth == 1;
+  }
+  argument_type_error(argument, "bool", object);
+  return std::nullopt;
+}
+
+template <bool Strict, bool Yaml11Bools>
+Result<PyRef> parse_with(std::string_view text) {
+  PySink<Strict, Yaml11Bools> sink;
+  Parser<PySink<Strict, Yaml11Bools>> parser(text, sink);
+  return parser.parse();
+}
+
+PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"input", "strict", "yaml_1_1_bools", nullptr};
+  PyObject* input = nullptr;
+  PyObject* strict_arg = nullptr;
+  PyObject* bools_arg = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:load", const_cast<char**>(keywords),
+                                   &input, &strict_arg, &bools_arg)) {
+    return nullptr;
+  }
+  if (!PyUnicode_Check(input)) {
+    argument_type_error("input", "str", input);
+    return nullptr;
+  }
+  PyRef utf8 = PyRef::steal(PyUnicode_AsUTF8String(input));
+  if (!utf8) return nullptr;
+  const std::optional<bool> strict = read_flag(strict_arg, "strict");
+  if (!strict) return nullptr;
+  const std::optional<bool> yaml_1_1_bools = read_flag(bools_arg, "yaml_1_1_bools");
+  if (!yaml_1_1_bools) return nullptr;
+
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(utf8.get(), &data, &size) != 0) return nullptr;
+  const std::string_view text(data, static_cast<std::size_t>(size));
+  try {
+    Result<PyRef> result = *strict ? (*yaml_1_1_bools ? parse_with<true, true>(text)
+                                                      : parse_with<true, false>(text))
+                                   : (*yaml_1_1_bools ? parse_with<false, true>(text)
+                                                      : parse_with<false, false>(text));
+    if (result) return result->release();
+    raise_load_error(result.error());
+  } catch (const InternalFailure& failure) {
+    raise_internal(failure.text);
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  }
+  return nullptr;
+}
+
+PyMethodDef load_method = {
+    "load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(load)),
+    METH_VARARGS | METH_KEYWORDS, "load(input, strict=False, yaml_1_1_bools=False)\n--\n\n"};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "_corvane", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+// Appends `name` to the module's __all__ (creating the list on first use), then sets the
+// attribute. Takes a reference to `value`.
+bool add_public(PyObject* module, const char* name, PyObject* value) {
+  if (value == nullptr) return false;
+  PyRef all = PyRef::steal(PyObject_GetAttrString(module, "__all__"));
+  if (!all) {
+    PyErr_Clear();
+    all = PyRef::steal(PyList_New(0));
+    if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) != 0) return false;
+  }
+  PyRef name_object = PyRef::steal(PyUnicode_FromString(name));
+  if (!name_object || PyList_Append(all.get(), name_object.get()) != 0) return false;
+  return PyModule_AddObjectRef(module, name, value) == 0;
+}
+
+}  // namespace
+
+}  // namespace corvane
+
+PyMODINIT_FUNC PyInit__corvane(void) {
+  using namespace corvane;
+  if (module_initialised) {
+    PyErr_SetString(PyExc_ImportError,
+                    "_corvane may be initialised only once per interpreter process");
+    return nullptr;
+  }
+  PyRef module = PyRef::steal(PyModule_Create(&module_definition));
+  if (!module) return nullptr;
+  module_initialised = true;
+  PyRef module_name = PyRef::steal(PyUnicode_FromString("_corvane"));
+  if (!module_name) return nullptr;
+  PyRef function =
+      PyRef::steal(PyCFunction_NewEx(&load_method, module.get(), module_name.get()));
+  if (!add_public(module.get(), "load", function.get()) ||
+      !add_public(module.get(), "CorvaneError", corvane_error()) ||
+      !add_public(module.get(), "ParseError", parse_error()) ||
+      !add_public(module.get(), "UnsupportedFeatureError", unsupported_error())) {
+    return nullptr;
+  }
+  return module.release();
+}

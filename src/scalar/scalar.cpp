@@ -1,0 +1,566 @@
+#include "scalar/scalar.hpp"
+
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+namespace corvane {
+namespace {
+
+inline unsigned char byte_at(std::string_view text, std::size_t i) {
+  return static_cast<unsigned char>(text[i]);
+}
+
+bool is_ascii_whitespace(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
+
+// True when the three bytes starting at `p` encode one of the White_Space characters
+// U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F or U+3000.
+bool is_three_byte_whitespace(unsigned char b0, unsigned char b1, unsigned char b2) {
+  switch (b0) {
+    case 0xE1:
+      return b1 == 0x9A && b2 == 0x80;
+    case 0xE2:
+      if (b1 == 0x80) return (b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF;
+      return b1 == 0x81 && b2 == 0x9F;
+    case 0xE3:
+      return b1 == 0x80 && b2 == 0x80;
+    default:
+      return false;
+  }
+}
+
+bool is_two_byte_whitespace(unsigned char b0, unsigned char b1) {
+  return b0 == 0xC2 && (b1 == 0x85 || b1 == 0xA0);
+}
+
+bool starts_with_blank_hash(std::string_view text, std::size_t i) {
+  return is_blank(text[i]) && i + 1 < text.size() && text[i + 1] == '#';
+}
+
+// Position of the first blank that is directly followed by `#`, or npos.
+std::size_t find_comment(std::string_view text) {
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i + 1] == '#' && is_blank(text[i])) return i;
+  }
+  return std::string_view::npos;
+}
+
+bool equals_any(std::string_view text, std::string_view a, std::string_view b, std::string_view c) {
+  return text == a || text == b || text == c;
+}
+
+int digit_value(unsigned char c, int radix) {
+  int value;
+  if (c >= '0' && c <= '9') {
+    value = c - '0';
+  } else if (c >= 'a' && c <= 'f') {
+    value = c - 'a' + 10;
+  } else if (c >= 'A' && c <= 'F') {
+    value = c - 'A' + 10;
+  } else {
+    return -1;
+  }
+  return value < radix ? value : -1;
+}
+
+// Parses an optionally signed run of digits in `radix` whose value fits a signed 64-bit integer.
+bool parse_radix(std::string_view digits, int radix, std::int64_t& out) {
+  bool negative = false;
+  if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) {
+    negative = digits[0] == '-';
+    digits.remove_prefix(1);
+  }
+  if (digits.empty()) return false;
+  const std::uint64_t limit = negative ? (std::uint64_t{1} << 63) : (std::uint64_t{1} << 63) - 1;
+  std::uint64_t magnitude = 0;
+  for (char c : digits) {
+    int d = digit_value(static_cast<unsigned char>(c), radix);
+    if (d < 0) return false;
+    if (magnitude > (limit - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(radix)) {
+      return false;
+    }
+    magnitude = magnitude * static_cast<std::uint64_t>(radix) + static_cast<std::uint64_t>(d);
+  }
+  out = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+  return true;
+}
+
+// Decimal digits only, value at most 2^63 - 1.
+bool parse_decimal(std::string_view digits, std::int64_t& out) {
+  if (digits.empty()) return false;
+  constexpr std::uint64_t kMax = std::numeric_limits<std::int64_t>::max();
+  std::uint64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    auto d = static_cast<std::uint64_t>(c - '0');
+    if (value > (kMax - d) / 10) return false;
+    value = value * 10 + d;
+  }
+  out = static_cast<std::int64_t>(value);
+  return true;
+}
+
+bool try_integer(std::string_view text, std::int64_t& out) {
+  const bool negative = text[0] == '-';
+  std::string_view body = text;
+  if (text[0] == '+' || text[0] == '-') body.remove_prefix(1);
+  if (body.size() >= 2 && body[0] == '0') {
+    int radix = 0;
+    if (body[1] == 'x' || body[1] == 'X') radix = 16;
+    if (body[1] == 'o' || body[1] == 'O') radix = 8;
+    if (radix != 0) {
+      std::int64_t value;
+      if (body.size() == 2 || !parse_radix(body.substr(2), radix, value)) return false;
+      if (!negative) {
+        out = value;
+        return true;
+      }
+      // Negating -2^63 would leave the 64-bit range: such a text is not an integer.
+      if (value == std::numeric_limits<std::int64_t>::min()) return false;
+      out = -value;
+      return true;
+    }
+  }
+  std::int64_t value;
+  if (!parse_decimal(body, value)) return false;
+  out = negative ? -value : value;
+  return true;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Accepts [+-]? (digits ('.' digits*)? | '.' digits) ([eE] [+-]? digits)? and nothing else.
+bool is_decimal_float(std::string_view text) {
+  std::size_t i = 0, n = text.size();
+  if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+  std::size_t int_digits = 0, frac_digits = 0;
+  while (i < n && is_digit(text[i])) ++i, ++int_digits;
+  if (i < n && text[i] == '.') {
+    ++i;
+    while (i < n && is_digit(text[i])) ++i, ++frac_digits;
+  }
+  if (int_digits == 0 && frac_digits == 0) return false;
+  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t exp_digits = 0;
+    while (i < n && is_digit(text[i])) ++i, ++exp_digits;
+    if (exp_digits == 0) return false;
+  }
+  return i == n;
+}
+
+// For a well-formed decimal text whose value is out of the double range: whether it is too
+// large (true) or too small (false). The decimal exponent of the first significant digit
+// tells the two apart, since the limits are near 1e308 and 1e-324.
+bool overflows(std::string_view text) {
+  std::size_t i = 0, n = text.size();
+  if (text[i] == '+' || text[i] == '-') ++i;
+  std::int64_t position = 0;  // decimal exponent of the first significant digit
+  bool found = false;
+  std::int64_t int_digits = 0;
+  while (i < n && is_digit(text[i])) {
+    if (!found && text[i] != '0') found = true;
+    if (found) ++int_digits;
+    ++i;
+  }
+  if (found) position = int_digits - 1;
+  if (i < n && text[i] == '.') {
+    ++i;
+    std::int64_t k = 0;
+    while (i < n && is_digit(text[i])) {
+      ++k;
+      if (!found && text[i] != '0') {
+        found = true;
+        position = -k;
+      }
+      ++i;
+    }
+  }
+  std::int64_t exponent = 0;
+  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    bool negative = false;
+    if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
+    for (; i < n; ++i) {
+      if (exponent < 1'000'000'000) exponent = exponent * 10 + (text[i] - '0');
+    }
+    if (negative) exponent = -exponent;
+  }
+  return position + exponent >= 0;
+}
+
+bool try_float(std::string_view text, double& out) {
+  if (text.size() == 4 && text[0] == '.') {
+    if (equals_any(text, ".inf", ".Inf", ".INF")) {
+      out = std::numeric_limits<double>::infinity();
+      return true;
+    }
+    if (equals_any(text, ".nan", ".NaN", ".NAN")) {
+      out = std::bit_cast<double>(std::uint64_t{0x7FF8000000000000});
+      return true;
+    }
+  }
+  if (text.size() == 5 && (text[0] == '+' || text[0] == '-')) {
+    std::string_view rest = text.substr(1);
+    if (equals_any(rest, ".inf", ".Inf", ".INF")) {
+      out = text[0] == '-' ? -std::numeric_limits<double>::infinity()
+                           : std::numeric_limits<double>::infinity();
+      return true;
+    }
+  }
+  if (text.find_first_of(".eE") == std::string_view::npos) return false;
+  if (!is_decimal_float(text)) return false;
+  const bool negative = text[0] == '-';
+  std::string_view number = text[0] == '+' ? text.substr(1) : text;
+  double value = 0.0;
+  auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
+                                      std::chars_format::general);
+  if (error == std::errc::result_out_of_range) {
+    value = overflows(text) ? std::numeric_limits<double>::infinity() : 0.0;
+    if (negative) value = -value;
+  } else if (error != std::errc() || end != number.data() + number.size()) {
+    return false;
+  }
+  out = value;
+  return true;
+}
+
+template <bool Yaml11Bools>
+Scalar infer_word(std::string_view text) {
+  switch (text[0]) {
+    case '~':
+      if (text.size() == 1) return Scalar::null();
+      break;
+    case 'n':
+    case 'N':
+      if (text.size() == 4 && equals_any(text, "null", "Null", "NULL")) return Scalar::null();
+      if constexpr (Yaml11Bools) {
+        if (text == "n" || text == "N" || equals_any(text, "no", "No", "NO")) {
+          return Scalar::boolean(false);
+        }
+      }
+      break;
+    case 't':
+    case 'T':
+      if (text.size() == 4 && equals_any(text, "true", "True", "TRUE")) {
+        return Scalar::boolean(true);
+      }
+      break;
+    case 'f':
+    case 'F':
+      if (text.size() == 5 && equals_any(text, "false", "False", "FALSE")) {
+        return Scalar::boolean(false);
+      }
+      break;
+    case 'y':
+    case 'Y':
+      if constexpr (Yaml11Bools) {
+        if (text == "y" || text == "Y" || equals_any(text, "yes", "Yes", "YES")) {
+          return Scalar::boolean(true);
+        }
+      }
+      break;
+    case 'o':
+    case 'O':
+      if constexpr (Yaml11Bools) {
+        if (equals_any(text, "on", "On", "ON")) return Scalar::boolean(true);
+        if (equals_any(text, "off", "Off", "OFF")) return Scalar::boolean(false);
+      }
+      break;
+    default:
+      break;
+  }
+  return Scalar::view(text);
+}
+
+// The parts shared by the three classify functions: leading whitespace, the refused
+// indicators and quoted scalars. Returns nothing when `text` is plain and typing goes on.
+std::optional<Result<Scalar>> classify_prefix(std::string_view& text, std::uint64_t line) {
+  text = trim_start(text);
+  if (text.empty()) return Scalar::null();
+  switch (text[0]) {
+    case '!':
+      return unsupported(line, "Tags are not supported in Corvane");
+    case '&':
+      return unsupported(line, "Anchors are not supported in Corvane");
+    case '*':
+      return unsupported(line, "Aliases are not supported in Corvane");
+    case '"':
+      return parse_double_quoted(text, line);
+    case '\'':
+      return parse_single_quoted(text, line);
+    default:
+      return std::nullopt;
+  }
+}
+
+// Accepts blanks, optionally followed by a comment, after a closing quote.
+Result<void> check_tail(std::string_view tail, std::uint64_t line) {
+  std::size_t i = 0;
+  while (i < tail.size() && is_blank(tail[i])) ++i;
+  if (i == tail.size() || (i > 0 && tail[i] == '#')) return {};
+  return syntax_error(line, "Unexpected content after quoted scalar");
+}
+
+Result<Scalar> unclosed_quote(std::uint64_t line) {
+  return syntax_error(line, "Unclosed quote; quoted strings must be on a single line");
+}
+
+void append_utf8(std::string& out, std::uint32_t code_point) {
+  if (code_point < 0x80) {
+    out.push_back(static_cast<char>(code_point));
+  } else if (code_point < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else if (code_point < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  }
+}
+
+// Byte length of the UTF-8 character whose first byte is `lead`.
+std::size_t utf8_length(unsigned char lead) {
+  if (lead < 0xC0) return 1;
+  if (lead < 0xE0) return 2;
+  if (lead < 0xF0) return 3;
+  return 4;
+}
+
+// Reads `count` hex digits at `pos` of `content`, advancing `pos`.
+Result<std::uint32_t> read_hex(std::string_view content, std::size_t& pos, int count,
+                               std::uint64_t line) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < count; ++i) {
+    int d = pos < content.size() ? digit_value(byte_at(content, pos), 16) : -1;
+    if (d < 0) return syntax_error(line, "invalid hex escape in double-quoted string");
+    value = value * 16 + static_cast<std::uint32_t>(d);
+    ++pos;
+  }
+  if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+    return syntax_error(line, "escape resolves to an invalid code point");
+  }
+  return value;
+}
+
+std::unexpected<LoadError> bad_escape(std::uint64_t line, std::string_view escaped) {
+  std::string message;
+  message.reserve(17 + escaped.size());
+  message.append("unknown escape '\\").append(escaped).append("'");
+  return syntax_error(line, std::move(message));
+}
+
+Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
+  std::string out;
+  out.reserve(content.size());
+  std::size_t pos = 0;
+  while (pos < content.size()) {
+    const char* backslash =
+        static_cast<const char*>(std::memchr(content.data() + pos, '\\', content.size() - pos));
+    std::size_t stop = backslash ? static_cast<std::size_t>(backslash - content.data()) : content.size();
+    out.append(content.substr(pos, stop - pos));
+    if (stop == content.size()) break;
+    pos = stop + 1;  // the closing-quote scan guarantees a byte after every backslash
+    const char c = content[pos++];
+    switch (c) {
+      case '0': out.push_back('\0'); break;
+      case 'a': out.push_back('\a'); break;
+      case 'b': out.push_back('\b'); break;
+      case 't':
+      case '\t': out.push_back('\t'); break;
+      case 'n': out.push_back('\n'); break;
+      case 'v': out.push_back('\v'); break;
+      case 'f': out.push_back('\f'); break;
+      case 'r': out.push_back('\r'); break;
+      case 'e': out.push_back('\x1B'); break;
+      case ' ': out.push_back(' '); break;
+      case '"': out.push_back('"'); break;
+      case '/': out.push_back('/'); break;
+      case '\\': out.push_back('\\'); break;
+      case 'N': append_utf8(out, 0x85); break;
+      case '_': append_utf8(out, 0xA0); break;
+      case 'L': append_utf8(out, 0x2028); break;
+      case 'P': append_utf8(out, 0x2029); break;
+      case 'x':
+      case 'u':
+      case 'U': {
+        auto code_point = read_hex(content, pos, c == 'x' ? 2 : c == 'u' ? 4 : 8, line);
+        if (!code_point) return std::unexpected(std::move(code_point.error()));
+        append_utf8(out, *code_point);
+        break;
+      }
+      default: {
+        std::size_t length = std::min(utf8_length(static_cast<unsigned char>(c)),
+                                      content.size() - pos + 1);
+        return bad_escape(line, content.substr(pos - 1, length));
+      }
+    }
+  }
+  return Scalar::owned(std::move(out));
+}
+
+}  // namespace
+
+std::size_t whitespace_length_at(std::string_view text) {
+  if (text.empty()) return 0;
+  unsigned char b0 = byte_at(text, 0);
+  if (b0 < 0x80) return is_ascii_whitespace(b0) ? 1 : 0;
+  if (text.size() >= 2 && is_two_byte_whitespace(b0, byte_at(text, 1))) return 2;
+  if (text.size() >= 3 && is_three_byte_whitespace(b0, byte_at(text, 1), byte_at(text, 2))) {
+    return 3;
+  }
+  return 0;
+}
+
+std::string_view trim_start(std::string_view text) {
+  while (!text.empty()) {
+    if (std::size_t n = whitespace_length_at(text)) {
+      text.remove_prefix(n);
+    } else {
+      break;
+    }
+  }
+  return text;
+}
+
+std::string_view trim_end(std::string_view text) {
+  while (!text.empty()) {
+    std::size_t n = text.size();
+    unsigned char last = byte_at(text, n - 1);
+    if (last < 0x80) {
+      if (!is_ascii_whitespace(last)) break;
+      text.remove_suffix(1);
+    } else if (n >= 2 && is_two_byte_whitespace(byte_at(text, n - 2), last)) {
+      text.remove_suffix(2);
+    } else if (n >= 3 && is_three_byte_whitespace(byte_at(text, n - 3), byte_at(text, n - 2), last)) {
+      text.remove_suffix(3);
+    } else {
+      break;
+    }
+  }
+  return text;
+}
+
+std::string_view strip_comment(std::string_view text) {
+  std::size_t cut = find_comment(text);
+  if (cut != std::string_view::npos) text = text.substr(0, cut);
+  return trim_end(text);
+}
+
+template <bool Yaml11Bools>
+Scalar infer_kind(std::string_view text) {
+  if (text.empty()) return Scalar::null();
+  const char first = text[0];
+  if (!(is_digit(first) || first == '+' || first == '-' || first == '.')) {
+    return infer_word<Yaml11Bools>(text);
+  }
+  std::int64_t integer;
+  if (try_integer(text, integer)) return Scalar::integer(integer);
+  double number;
+  if (try_float(text, number)) return Scalar::floating(number);
+  return Scalar::view(text);
+}
+
+template <bool Yaml11Bools>
+Result<Scalar> classify_scalar(std::string_view text, std::uint64_t line) {
+  if (auto decided = classify_prefix(text, line)) return std::move(*decided);
+  return infer_kind<Yaml11Bools>(strip_comment(text));
+}
+
+template <bool Yaml11Bools>
+Result<Scalar> classify_key_scalar(std::string_view text, std::uint64_t line) {
+  if (auto decided = classify_prefix(text, line)) return std::move(*decided);
+  if (find_comment(text) != std::string_view::npos) {
+    return syntax_error(line, "Mapping key ends in a comment; the ':' separator is inside it");
+  }
+  return infer_kind<Yaml11Bools>(trim_end(text));
+}
+
+template <bool Yaml11Bools>
+Result<Scalar> classify_value_scalar(std::string_view text, std::uint64_t line) {
+  if (auto decided = classify_prefix(text, line)) return std::move(*decided);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (starts_with_blank_hash(text, i)) {
+      text = text.substr(0, i);
+      break;
+    }
+    if (text[i] == ':' && i + 1 < text.size() && text[i + 1] == ' ') {
+      return syntax_error(line,
+                          "Unexpected ':' in a plain scalar value (nested mappings must use "
+                          "quotes or a new line)");
+    }
+  }
+  return infer_kind<Yaml11Bools>(trim_end(text));
+}
+
+Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line) {
+  if (text.size() < 2) return unclosed_quote(line);
+  bool has_escape = false;
+  std::size_t i = 1;
+  for (;;) {
+    if (i >= text.size()) return unclosed_quote(line);
+    const char c = text[i];
+    if (c == '"') break;
+    if (c == '\\') {
+      has_escape = true;
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  if (auto tail = check_tail(text.substr(i + 1), line); !tail) {
+    return std::unexpected(std::move(tail.error()));
+  }
+  std::string_view content = text.substr(1, i - 1);
+  if (!has_escape) return Scalar::view(content);
+  return decode_escapes(content, line);
+}
+
+Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
+  if (text.size() < 2) return unclosed_quote(line);
+  bool has_doubled = false;
+  std::size_t i = 1;
+  for (;;) {
+    if (i >= text.size()) return unclosed_quote(line);
+    if (text[i] == '\'') {
+      if (i + 1 < text.size() && text[i + 1] == '\'') {
+        has_doubled = true;
+        i += 2;
+        continue;
+      }
+      break;
+    }
+    ++i;
+  }
+  if (auto tail = check_tail(text.substr(i + 1), line); !tail) {
+    return std::unexpected(std::move(tail.error()));
+  }
+  std::string_view content = text.substr(1, i - 1);
+  if (!has_doubled) return Scalar::view(content);
+  std::string out;
+  out.reserve(content.size());
+  for (std::size_t j = 0; j < content.size(); ++j) {
+    out.push_back(content[j]);
+    if (content[j] == '\'') ++j;  // the second quote of a pair
+  }
+  return Scalar::owned(std::move(out));
+}
+
+template Scalar infer_kind<false>(std::string_view);
+template Scalar infer_kind<true>(std::string_view);
+template Result<Scalar> classify_scalar<false>(std::string_view, std::uint64_t);
+template Result<Scalar> classify_scalar<true>(std::string_view, std::uint64_t);
+template Result<Scalar> classify_key_scalar<false>(std::string_view, std::uint64_t);
+template Result<Scalar> classify_key_scalar<true>(std::string_view, std::uint64_t);
+template Result<Scalar> classify_value_scalar<false>(std::string_view, std::uint64_t);
+template Result<Scalar> classify_value_scalar<true>(std::string_view, std::uint64_t);
+
+}  // namespace corvane

@@ -1,0 +1,93 @@
+// Typing of plain scalars and decoding of quoted scalars.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "error/error.hpp"
+
+namespace corvane {
+
+// The typed value of one scalar. A `Str` is a view into the input unless a quoted scalar had
+// escapes or doubled quotes to decode, in which case it owns its text.
+class Scalar {
+ public:
+  enum class Kind : std::uint8_t { Null, Bool, Int, Float, Str };
+
+  static Scalar null() { return Scalar(Kind::Null); }
+  static Scalar boolean(bool value) {
+    Scalar s(Kind::Bool);
+    s.bool_ = value;
+    return s;
+  }
+  static Scalar integer(std::int64_t value) {
+    Scalar s(Kind::Int);
+    s.int_ = value;
+    return s;
+  }
+  static Scalar floating(double value) {
+    Scalar s(Kind::Float);
+    s.float_ = value;
+    return s;
+  }
+  static Scalar view(std::string_view text) {
+    Scalar s(Kind::Str);
+    s.view_ = text;
+    return s;
+  }
+  static Scalar owned(std::string text) {
+    Scalar s(Kind::Str);
+    s.owned_ = std::move(text);
+    s.is_owned_ = true;
+    return s;
+  }
+
+  Kind kind() const { return kind_; }
+  bool as_bool() const { return bool_; }
+  std::int64_t as_int() const { return int_; }
+  double as_float() const { return float_; }
+  std::string_view as_str() const { return is_owned_ ? std::string_view(owned_) : view_; }
+
+ private:
+  explicit Scalar(Kind kind) : kind_(kind) {}
+
+  Kind kind_;
+  bool is_owned_ = false;
+  bool bool_ = false;
+  std::int64_t int_ = 0;
+  double float_ = 0.0;
+  std::string_view view_;
+  std::string owned_;
+};
+
+// Unicode White_Space trimming on UTF-8 text.
+std::string_view trim_start(std::string_view text);
+std::string_view trim_end(std::string_view text);
+inline std::string_view trim(std::string_view text) { return trim_end(trim_start(text)); }
+// Length of the White_Space character that starts `text`, or 0.
+std::size_t whitespace_length_at(std::string_view text);
+
+inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// Cuts `text` at the first blank followed by `#`, then trims the end.
+std::string_view strip_comment(std::string_view text);
+
+// Types a plain text that has no surrounding whitespace and no comment. Never fails.
+template <bool Yaml11Bools>
+Scalar infer_kind(std::string_view text);
+
+// Block mapping key, block value (or sequence item) and flow item/key/value.
+template <bool Yaml11Bools>
+Result<Scalar> classify_key_scalar(std::string_view text, std::uint64_t line);
+template <bool Yaml11Bools>
+Result<Scalar> classify_value_scalar(std::string_view text, std::uint64_t line);
+template <bool Yaml11Bools>
+Result<Scalar> classify_scalar(std::string_view text, std::uint64_t line);
+
+// `text` starts with the opening quote and runs to the end of its line.
+Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line);
+Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line);
+
+}  // namespace corvane

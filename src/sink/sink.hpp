@@ -1,0 +1,38 @@
+// The interface through which the parser builds every value. The parser is generic over it,
+// so the grammar code knows nothing of the objects it produces.
+#pragma once
+
+#include <concepts>
+#include <string>
+
+#include "scalar/scalar.hpp"
+
+namespace corvane {
+
+// A sink has three handle types: Value (a finished value), Map and Seq (containers under
+// construction). A finished container is itself a value: it converts to Value without a call.
+// Operations that take a Value consume it. The two load flags are compile-time constants of
+// the sink type, so each combination gets its own parser.
+template <class S>
+concept ValueSink = requires(S sink, typename S::Value value, typename S::Map& map,
+                             typename S::Seq& seq, Scalar scalar, std::string text) {
+  { S::strict } -> std::convertible_to<bool>;
+  { S::yaml_1_1_bools } -> std::convertible_to<bool>;
+  requires std::movable<typename S::Value>;
+  requires std::default_initializable<typename S::Map>;
+  requires std::default_initializable<typename S::Seq>;
+  requires std::convertible_to<typename S::Map&&, typename S::Value>;
+  requires std::convertible_to<typename S::Seq&&, typename S::Value>;
+  { sink.new_map() } -> std::same_as<typename S::Map>;
+  { sink.new_seq() } -> std::same_as<typename S::Seq>;
+  sink.map_insert(map, std::move(value), std::move(value));
+  sink.seq_push(seq, std::move(value));
+  { sink.map_has_key(map, value) } -> std::same_as<bool>;
+  { sink.null_value() } -> std::same_as<typename S::Value>;
+  { sink.make_value(std::move(scalar)) } -> std::same_as<typename S::Value>;
+  { sink.make_string_value(std::move(text)) } -> std::same_as<typename S::Value>;
+  // How a key is shown in a duplicate-key message.
+  { sink.describe_key(value) } -> std::same_as<std::string>;
+};
+
+}  // namespace corvane

@@ -1,0 +1,56 @@
+"""Shared helpers for the loader tests.
+
+Every test goes through the public `load` function of the extension module; nothing here
+reaches into the implementation.
+"""
+
+import itertools
+import math
+import pathlib
+
+import pytest
+
+import _corvane
+
+load = _corvane.load
+ParseError = _corvane.ParseError
+UnsupportedFeatureError = _corvane.UnsupportedFeatureError
+CorvaneError = _corvane.CorvaneError
+
+# The four flag combinations (strict, yaml_1_1_bools).
+ALL_FLAGS = [dict(strict=s, yaml_1_1_bools=b) for s, b in itertools.product((False, True), repeat=2)]
+FLAG_IDS = [f"strict={f['strict']},bools={f['yaml_1_1_bools']}" for f in ALL_FLAGS]
+
+SHARED = pathlib.Path(__file__).resolve().parents[1].parent / "shared"
+
+
+def same_value(a, b):
+    """Equality that also compares types exactly (1 != True != 1.0), treats NaN as equal to
+    NaN and distinguishes -0.0 from 0.0, recursively through dicts and lists."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float):
+        if math.isnan(a) or math.isnan(b):
+            return math.isnan(a) and math.isnan(b)
+        return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(
+            same_value(ka, kb) and same_value(a[ka], b[kb]) for ka, kb in zip(a, b)
+        )
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same_value(x, y) for x, y in zip(a, b))
+    return a == b
+
+
+def assert_loads(text, expected, **flags):
+    value = load(text, **flags)
+    assert same_value(value, expected), f"{text!r} gave {value!r}, expected {expected!r}"
+
+
+def assert_fails(text, exc_class, message, **flags):
+    """`message` is the full exception text, "line N: ..."."""
+    with pytest.raises(exc_class) as info:
+        load(text, **flags)
+    assert type(info.value) is exc_class
+    assert info.value.args == (message,)
+    assert str(info.value) == message
