@@ -34,8 +34,9 @@ def same_value(a, b):
             return math.isnan(a) and math.isnan(b)
         return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
     if isinstance(a, dict):
-        return list(a) == list(b) and all(
-            same_value(ka, kb) and same_value(a[ka], b[kb]) for ka, kb in zip(a, b)
+        return len(a) == len(b) and all(
+            same_value(ka, kb) and same_value(va, vb)
+            for (ka, va), (kb, vb) in zip(a.items(), b.items())
         )
     if isinstance(a, list):
         return len(a) == len(b) and all(same_value(x, y) for x, y in zip(a, b))

@@ -229,6 +229,17 @@ PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* input = nullptr;
   PyObject* strict_arg = nullptr;
   PyObject* bools_arg = nullptr;
+  // The interpreter's own binding would report this case only as too many arguments; name
+  // the argument instead.
+  if (kwargs != nullptr && PyTuple_Size(args) <= 3) {
+    for (Py_ssize_t i = 0; i < PyTuple_Size(args); ++i) {
+      if (PyDict_GetItemString(kwargs, keywords[i]) != nullptr) {
+        PyErr_Format(PyExc_TypeError, "argument for load() given by name ('%s') and position (%zd)",
+                     keywords[i], i + 1);
+        return nullptr;
+      }
+    }
+  }
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:load", const_cast<char**>(keywords),
                                    &input, &strict_arg, &bools_arg)) {
     return nullptr;
