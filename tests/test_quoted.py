@@ -1,0 +1,141 @@
+"""Single- and double-quoted scalars: closing quote, what may follow it, escapes, and never typing."""
+
+import pytest
+
+from conftest import ParseError, assert_fails, assert_loads
+
+UNCLOSED = "Unclosed quote; quoted strings must be on a single line"
+TAIL = "Unexpected content after quoted scalar"
+HEX = "invalid hex escape in double-quoted string"
+CODE_POINT = "escape resolves to an invalid code point"
+
+
+def unknown(c):
+    return "unknown escape '\\" + c + "'"
+
+
+# Every place a quoted scalar can stand: the document for a text, and the value it loads as.
+CONTEXTS = {
+    "root": (lambda t: t, lambda v: v),
+    "block-value": (lambda t: "v: " + t, lambda v: {"v": v}),
+    "seq-item": (lambda t: "- " + t, lambda v: [v]),
+    "block-key": (lambda t: t + ": x", lambda v: {v: "x"}),
+    "flow-item": (lambda t: "[" + t + ", z]", lambda v: [v, "z"]),
+    "flow-key": (lambda t: "{" + t + ": x}", lambda v: {v: "x"}),
+    "flow-value": (lambda t: "{v: " + t + "}", lambda v: {"v": v}),
+}
+
+
+def everywhere(table, keep=lambda ctx, value: True):
+    return [pytest.param(ctx, text, value, id=f"{ctx}-{text!r}") for text, value in table for ctx in CONTEXTS
+            if keep(ctx, value)]
+
+
+QUOTED = [
+    ('""', ""), ('"abc"', "abc"), ('"a\\\\"', "a\\"), ('"a\\"b"', 'a"b'), ('"C:\\\\dir"', "C:\\dir"),
+    ('"  a  "', "  a  "), ('"a\tb"', "a\tb"), ('"é😀"', "é😀"), ("\"it's\"", "it's"), ('"a\'"', "a'"),
+    ('"#x"', "#x"), ('"a # b"', "a # b"), ('"a: b"', "a: b"), ('"a, [b]}"', "a, [b]}"), ('"&a *b !c"', "&a *b !c"),
+    ('"12"', "12"), ('"null"', "null"), ('"~"', "~"), ('"true"', "true"), ('"0x1F"', "0x1F"), ('".inf"', ".inf"),
+    ("''", ""), ("'abc'", "abc"), ("'it''s'", "it's"), ("'a\\nb'", "a\\nb"), ("''''", "'"), ("'a'''", "a'"),
+    ("'''a'", "'a"), ("''''''", "''"), ("'a''''b'", "a''b"), ("'\"'", '"'), ("'\\'", "\\"),
+    ("'  sp  '", "  sp  "), ("'a: b'", "a: b"), ("'a # b'", "a # b"), ("'true'", "true"), ("'~'", "~"),
+    ("'1.5'", "1.5"), ("'a, ]'", "a, ]"), ("'*a'", "*a"),
+]
+
+ESCAPES = [
+    ("0", "\0"), ("a", "\a"), ("b", "\b"), ("t", "\t"), ("\t", "\t"), ("n", "\n"), ("v", "\v"), ("f", "\f"),
+    ("r", "\r"), ("e", "\x1b"), (" ", " "), ('"', '"'), ("/", "/"), ("\\", "\\"), ("N", "\x85"), ("_", "\xa0"),
+    ("L", "\u2028"), ("P", "\u2029"), ("x41", "A"), ("xe9", "é"), ("xE9", "é"), ("xff", "ÿ"), ("x00", "\0"),
+    ("x7f", "\x7f"), ("u00e9", "é"), ("u20AC", "€"), ("uFFFF", "\uffff"), ("uD7FF", "\ud7ff"),
+    ("uE000", "\ue000"), ("U0001F600", "😀"), ("U0010FFFF", "\U0010ffff"), ("U00000041", "A"),
+    ("x414", "A4"), ("u12345", "\u12345"), ("x41\\x42\\n", "AB\n"), ("u00e9\\u00e9", "éé"),
+]
+
+
+@pytest.mark.parametrize("ctx, text, expected", everywhere(QUOTED))
+def test_quoted_content(ctx, text, expected):
+    write, wrap = CONTEXTS[ctx]
+    assert_loads(write(text), wrap(expected))
+
+
+@pytest.mark.parametrize("ctx, text, expected",
+                         everywhere([('"é\\' + esc + 'é"', "é" + ch + "é") for esc, ch in ESCAPES]))
+def test_escapes(ctx, text, expected):
+    write, wrap = CONTEXTS[ctx]
+    assert_loads(write(text), wrap(expected))
+
+
+ERRORS = [
+    ('"', UNCLOSED), ("'", UNCLOSED), ('"abc', UNCLOSED), ("'abc", UNCLOSED), ('"abc\\"', UNCLOSED),
+    ('"a\\\\\\"', UNCLOSED), ("'''", UNCLOSED), ("'a''", UNCLOSED),
+    ('"a" b', TAIL), ('"a""b"', TAIL), ('"a"# note', TAIL), ("'a'b", TAIL), ("'a' 'b'", TAIL), ('"a"x', TAIL),
+    ('"\\q" x', TAIL), ('"\\x4" x', TAIL),
+    ('"\\x4"', HEX), ('"\\x4g"', HEX), ('"\\xg1"', HEX), ('"\\u12"', HEX), ('"\\U0001F60"', HEX), ('"\\x"', HEX),
+    ('"\\u"', HEX), ('"\\U"', HEX), ('"\\x 4"', HEX), ('"\\x+1"', HEX), ('"\\x-1"', HEX), ('"\\u0x41"', HEX),
+    ('"\\u１２３４"', HEX), ('"\\xé9"', HEX), ('"\\u00E"', HEX), ('"\\x4\\q"', HEX),
+    ('"\\uD800"', CODE_POINT), ('"\\uDFFF"', CODE_POINT), ('"\\udbff"', CODE_POINT), ('"\\U0000DC00"', CODE_POINT),
+    ('"\\U00110000"', CODE_POINT), ('"\\UFFFFFFFF"', CODE_POINT), ('"\\U80000041"', CODE_POINT),
+    ('"\\uD83D\\uDE00"', CODE_POINT), ('"\\uD800\\q"', CODE_POINT),
+    ('"\\q"', unknown("q")), ('"\\\'"', unknown("'")), ('"a\\é"', unknown("é")), ('"\\😀"', unknown("😀")),
+    ('"\\X41"', unknown("X")), ('"\\1"', unknown("1")), ('"\\{"', unknown("{")), ('"\\%s"', unknown("%")),
+    ('"\\\u00a0"', unknown("\u00a0")), ('"\\#"', unknown("#")), ('"\\q\\x4"', unknown("q")),
+    ('"\\x41\\z"', unknown("z")),
+]
+
+
+# An open quote inside a flow collection leaves the collection itself unclosed.
+@pytest.mark.parametrize("ctx, text, message", everywhere(ERRORS, lambda ctx, m: m != UNCLOSED or "flow" not in ctx))
+def test_errors_everywhere(ctx, text, message):
+    assert_fails(CONTEXTS[ctx][0](text), ParseError, "line 1: " + message)
+
+
+@pytest.mark.parametrize("doc, expected", [
+    pytest.param('"a"   ', "a", id="trailing-spaces"),
+    pytest.param('v: "a"\t', {"v": "a"}, id="trailing-tab"),
+    pytest.param('"a" # note', "a", id="comment"),
+    pytest.param('v: "a"\t#x', {"v": "a"}, id="tab-then-comment"),
+    pytest.param("v: 'a' #", {"v": "a"}, id="bare-hash-comment"),
+    pytest.param('["a" # n, b]', ["a", "b"], id="flow-item-comment"),
+    pytest.param('v: "a"\r\n', {"v": "a"}, id="crlf"),
+    pytest.param('["a"\u00a0]', ["a"], id="flow-trims-nbsp"),
+    pytest.param('{k: "a"\u3000}', {"k": "a"}, id="flow-value-trims-ideographic-space"),
+    pytest.param('"a"\u00a0: x', {"a": "x"}, id="block-key-trims-nbsp"),
+    pytest.param('v: \u00a0"a"', {"v": "a"}, id="leading-nbsp-dropped"),
+    pytest.param('"a" # c: x', "a", id="comment-hides-colon-root"),
+    pytest.param("'a' # c: x", "a", id="comment-hides-colon-single"),
+    pytest.param('"a": b # c: d', {"a": "b"}, id="comment-after-value"),
+    pytest.param('- "x" # y: z', ["x"], id="comment-hides-colon-item"),
+    pytest.param('"a # c": x', {"a # c": "x"}, id="hash-inside-key-quotes"),
+    pytest.param('"a\\": b": c', {'a": b': "c"}, id="escaped-quote-in-key"),
+    pytest.param("'it''s: x': y", {"it's: x": "y"}, id="doubled-quote-in-key"),
+    pytest.param('v: "a: b"', {"v": "a: b"}, id="colon-space-inside-value-quotes"),
+    pytest.param('"1": a\n1: b', {"1": "a", 1: "b"}, id="quoted-key-not-typed"),
+    pytest.param("'': x\n\"\": y", {"": "y"}, id="empty-keys-equal"),
+    pytest.param('["a, b", \'c]d\', "e\\"f"]', ["a, b", "c]d", 'e"f'], id="flow-quoted-runs"),
+])
+def test_tails_and_contexts(doc, expected):
+    assert_loads(doc, expected)
+
+
+@pytest.mark.parametrize("text", ["'yes'", '"on"', "'N'", '"off"'])
+def test_quoted_yaml_1_1_words_stay_strings(text):
+    assert_loads("v: " + text, {"v": text[1:-1]}, yaml_1_1_bools=True)
+
+
+@pytest.mark.parametrize("doc, message", [
+    pytest.param('v: "a"\u00a0', "line 1: " + TAIL, id="value-nbsp-after-quote"),
+    pytest.param('"a"\u00a0', "line 1: " + TAIL, id="root-nbsp-after-quote"),
+    pytest.param('v: "a"\u00a0# c', "line 1: " + TAIL, id="nbsp-is-not-a-blank"),
+    pytest.param('"a"#c: x', "line 1: " + TAIL, id="hash-without-blank-in-key"),
+    pytest.param('v: "a": b', "line 1: " + TAIL, id="colon-after-value-quote"),
+    pytest.param('k: 1\n"a" # c: x', "line 2: Unexpected bare scalar inside a container", id="comment-key-in-map"),
+    pytest.param('v: "abc\n  def"', "line 1: " + UNCLOSED, id="two-line-double"),
+    pytest.param("- 'a\n  b'", "line 1: " + UNCLOSED, id="two-line-single"),
+    pytest.param('a: 1\nb: "x', "line 2: " + UNCLOSED, id="unclosed-line-2"),
+    pytest.param('a: 1\nb: "\\q"', "line 2: " + unknown("q"), id="escape-line-2"),
+    pytest.param('- x\n- ["\\x4"]', "line 2: " + HEX, id="hex-line-2"),
+    pytest.param('# c\n\n"\\uD800"', "line 3: " + CODE_POINT, id="code-point-line-3"),
+    pytest.param("a: 1\nb: 'x' y", "line 2: " + TAIL, id="tail-line-2"),
+])
+def test_context_errors(doc, message):
+    assert_fails(doc, ParseError, message)
