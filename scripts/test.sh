@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds Corvane into a virtual environment (.venv) with warnings as errors and runs the whole
-# test suite. Extra arguments go to pytest.
+# Builds Corvane into a virtual environment (.venv) with warnings as errors, checks the C++
+# formatting and runs the whole test suite. Extra arguments go to pytest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 python3 -m venv .venv
 . .venv/bin/activate
 python -m pip install -q --disable-pip-version-check -r tests/requirements.txt
+clang-format --dry-run --Werror $(git ls-files 'src/*.cpp' 'src/*.hpp')
 python -m pip install -q --disable-pip-version-check \
   --config-settings=cmake.define.CORVANE_WERROR=ON .
 python -m pytest -q tests "$@"

@@ -18,9 +18,9 @@ constexpr CodePointRange kNonPrintable[] = {
 };
 
 bool is_printable(char32_t code_point) {
-  auto it = std::upper_bound(
-      std::begin(kNonPrintable), std::end(kNonPrintable), code_point,
-      [](char32_t cp, const CodePointRange& range) { return cp < range.first; });
+  auto it =
+      std::upper_bound(std::begin(kNonPrintable), std::end(kNonPrintable), code_point,
+                       [](char32_t cp, const CodePointRange& range) { return cp < range.first; });
   return it == std::begin(kNonPrintable) || code_point > std::prev(it)->last;
 }
 
@@ -46,8 +46,12 @@ char32_t decode_utf8(std::string_view text, std::size_t& i) {
   return code_point;
 }
 
-bool is_open(char c) { return c == '[' || c == '{'; }
-bool is_close(char c) { return c == ']' || c == '}'; }
+bool is_open(char c) {
+  return c == '[' || c == '{';
+}
+bool is_close(char c) {
+  return c == ']' || c == '}';
+}
 
 // Position just past the quoted run that opens at `i`, or npos when it reaches `end`.
 // A double-quoted run ends at the next unescaped `"`; a single-quoted one at the next `'` that
@@ -75,18 +79,22 @@ std::size_t skip_quoted_run(std::string_view text, std::size_t i, std::size_t en
   return std::string_view::npos;
 }
 
-bool is_quote(char c) { return c == '"' || c == '\''; }
+bool is_quote(char c) {
+  return c == '"' || c == '\'';
+}
 
 std::unexpected<LoadError> unclosed(char close, std::uint64_t line) {
   return syntax_error(line, std::string("Unclosed flow collection: missing '") + close + "'");
 }
 
 std::unexpected<LoadError> mismatched(char close, char found, std::uint64_t line) {
-  return syntax_error(line, std::string("Mismatched brackets: expected '") + close +
-                                "', found '" + found + "'");
+  return syntax_error(
+      line, std::string("Mismatched brackets: expected '") + close + "', found '" + found + "'");
 }
 
-char closing_for(char open) { return open == '[' ? ']' : '}'; }
+char closing_for(char open) {
+  return open == '[' ? ']' : '}';
+}
 
 }  // namespace
 
@@ -120,8 +128,7 @@ Result<std::size_t> FlowOutline::strip_brackets() {
   return unclosed(close, line_);
 }
 
-std::size_t FlowOutline::next_token(std::size_t from, std::size_t end,
-                                    std::size_t& ordinal) const {
+std::size_t FlowOutline::next_token(std::size_t from, std::size_t end, std::size_t& ordinal) const {
   std::size_t i = from;
   while (i < end) {
     const char c = text_[i];
@@ -180,7 +187,8 @@ Result<std::size_t> FlowOutline::check_nested(std::size_t open, std::size_t ordi
 Result<void> FlowOutline::check_rest(std::size_t from, std::size_t end) const {
   std::string_view rest = trim_start(text_.substr(from, end - from));
   if (rest.empty() || rest[0] == '#') return {};
-  return syntax_error(line_, "Unexpected content after flow collection: " + quote_for_message(rest));
+  return syntax_error(line_,
+                      "Unexpected content after flow collection: " + quote_for_message(rest));
 }
 
 std::string quote_for_message(std::string_view rest) {

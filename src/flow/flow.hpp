@@ -43,8 +43,7 @@ class FlowOutline {
   std::size_t next_token(std::size_t from, std::size_t end, std::size_t& ordinal) const;
 
   // The first colon of this level in [from, end).
-  Result<std::size_t> split_at_colon(std::size_t from, std::size_t end,
-                                     std::size_t& ordinal) const;
+  Result<std::size_t> split_at_colon(std::size_t from, std::size_t end, std::size_t& ordinal) const;
 
   // Checks a nested collection that starts at `open` (bracket number `ordinal`) and whose item
   // text ends at `item_end`: its closing bracket must match, and only a comment may follow it.
@@ -116,9 +115,8 @@ Result<typename Sink::Value> parse_flow(std::string_view text, std::uint64_t lin
   // After an entry that ended at `token_end`: step over the comma and the whitespace after it.
   auto advance = [&](Level& level, std::size_t token_end) {
     std::size_t p = outline.skip_whitespace(token_end, level.end);
-    level.position = (p < level.end && text[p] == ',')
-                         ? outline.skip_whitespace(p + 1, level.end)
-                         : level.end;
+    level.position =
+        (p < level.end && text[p] == ',') ? outline.skip_whitespace(p + 1, level.end) : level.end;
   };
 
   std::vector<Level> levels;

@@ -27,9 +27,8 @@ inline std::unexpected<LoadError> unexpected_after_root(std::uint64_t line) {
 // One block mapping entry: `content` has its separator colon at `colon`; `indent` is the
 // column of the key.
 template <ValueSink Sink>
-Result<void> process_map_entry(FrameStack<Sink>& stack, std::string_view content,
-                               std::size_t colon, std::size_t indent, std::uint64_t line,
-                               Sink& sink, LineFeed& feed) {
+Result<void> process_map_entry(FrameStack<Sink>& stack, std::string_view content, std::size_t colon,
+                               std::size_t indent, std::uint64_t line, Sink& sink, LineFeed& feed) {
   if (auto framed = ensure_map_frame(stack, indent, line, sink); !framed) return framed;
   std::string_view key_text = trim_end(content.substr(0, colon));
   std::string_view value_text =

@@ -54,9 +54,13 @@ std::string take_error_description() {
 
 }  // namespace
 
-PyBuilder::Map PyBuilder::new_map() { return checked(PyDict_New()); }
+PyBuilder::Map PyBuilder::new_map() {
+  return checked(PyDict_New());
+}
 
-PyBuilder::Seq PyBuilder::new_seq() { return checked(PyList_New(0)); }
+PyBuilder::Seq PyBuilder::new_seq() {
+  return checked(PyList_New(0));
+}
 
 void PyBuilder::map_insert(const Map& map, Value key, Value value) {
   if (PyDict_SetItem(map.get(), key.get(), value.get()) != 0) {
@@ -78,16 +82,11 @@ bool PyBuilder::map_has_key(const Map& map, const Value& key) {
 
 PyBuilder::Value PyBuilder::make_value(Scalar&& scalar) {
   switch (scalar.kind()) {
-    case Scalar::Kind::Null:
-      return PyRef::borrow(Py_None);
-    case Scalar::Kind::Bool:
-      return PyRef::borrow(scalar.as_bool() ? Py_True : Py_False);
-    case Scalar::Kind::Int:
-      return checked(PyLong_FromLongLong(scalar.as_int()));
-    case Scalar::Kind::Float:
-      return checked(PyFloat_FromDouble(scalar.as_float()));
-    case Scalar::Kind::Str:
-      break;
+    case Scalar::Kind::Null: return PyRef::borrow(Py_None);
+    case Scalar::Kind::Bool: return PyRef::borrow(scalar.as_bool() ? Py_True : Py_False);
+    case Scalar::Kind::Int: return checked(PyLong_FromLongLong(scalar.as_int()));
+    case Scalar::Kind::Float: return checked(PyFloat_FromDouble(scalar.as_float()));
+    case Scalar::Kind::Str: break;
   }
   std::string_view text = scalar.as_str();
   return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
@@ -172,8 +171,8 @@ void raise_load_error(const LoadError& error) {
 }
 
 std::string type_name(PyObject* object) {
-  PyRef name = PyRef::steal(PyObject_GetAttrString(
-      reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
+  PyRef name = PyRef::steal(
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
   if (!name || !PyUnicode_Check(name.get())) {
     PyErr_Clear();
     return "?";
@@ -240,8 +239,8 @@ PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
       }
     }
   }
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:load", const_cast<char**>(keywords),
-                                   &input, &strict_arg, &bools_arg)) {
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:load", const_cast<char**>(keywords), &input,
+                                   &strict_arg, &bools_arg)) {
     return nullptr;
   }
   if (!PyUnicode_Check(input)) {
@@ -260,10 +259,10 @@ PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
   if (PyBytes_AsStringAndSize(utf8.get(), &data, &size) != 0) return nullptr;
   const std::string_view text(data, static_cast<std::size_t>(size));
   try {
-    Result<PyRef> result = *strict ? (*yaml_1_1_bools ? parse_with<true, true>(text)
-                                                      : parse_with<true, false>(text))
-                                   : (*yaml_1_1_bools ? parse_with<false, true>(text)
-                                                      : parse_with<false, false>(text));
+    Result<PyRef> result =
+        *strict
+            ? (*yaml_1_1_bools ? parse_with<true, true>(text) : parse_with<true, false>(text))
+            : (*yaml_1_1_bools ? parse_with<false, true>(text) : parse_with<false, false>(text));
     if (result) return result->release();
     raise_load_error(result.error());
   } catch (const InternalFailure& failure) {
@@ -313,8 +312,7 @@ PyMODINIT_FUNC PyInit__corvane(void) {
   module_initialised = true;
   PyRef module_name = PyRef::steal(PyUnicode_FromString("_corvane"));
   if (!module_name) return nullptr;
-  PyRef function =
-      PyRef::steal(PyCFunction_NewEx(&load_method, module.get(), module_name.get()));
+  PyRef function = PyRef::steal(PyCFunction_NewEx(&load_method, module.get(), module_name.get()));
   if (!add_public(module.get(), "load", function.get()) ||
       !add_public(module.get(), "CorvaneError", corvane_error()) ||
       !add_public(module.get(), "ParseError", parse_error()) ||

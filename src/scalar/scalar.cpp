@@ -13,21 +13,20 @@ inline unsigned char byte_at(std::string_view text, std::size_t i) {
   return static_cast<unsigned char>(text[i]);
 }
 
-bool is_ascii_whitespace(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
+bool is_ascii_whitespace(unsigned char c) {
+  return c == ' ' || (c >= 0x09 && c <= 0x0D);
+}
 
 // True when the three bytes starting at `p` encode one of the White_Space characters
 // U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F or U+3000.
 bool is_three_byte_whitespace(unsigned char b0, unsigned char b1, unsigned char b2) {
   switch (b0) {
-    case 0xE1:
-      return b1 == 0x9A && b2 == 0x80;
+    case 0xE1: return b1 == 0x9A && b2 == 0x80;
     case 0xE2:
       if (b1 == 0x80) return (b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF;
       return b1 == 0x81 && b2 == 0x9F;
-    case 0xE3:
-      return b1 == 0x80 && b2 == 0x80;
-    default:
-      return false;
+    case 0xE3: return b1 == 0x80 && b2 == 0x80;
+    default: return false;
   }
 }
 
@@ -129,7 +128,9 @@ bool try_integer(std::string_view text, std::int64_t& out) {
   return true;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Accepts [+-]? (digits ('.' digits*)? | '.' digits) ([eE] [+-]? digits)? and nothing else.
 bool is_decimal_float(std::string_view text) {
@@ -270,8 +271,7 @@ Scalar infer_word(std::string_view text) {
         if (equals_any(text, "off", "Off", "OFF")) return Scalar::boolean(false);
       }
       break;
-    default:
-      break;
+    default: break;
   }
   return Scalar::view(text);
 }
@@ -282,18 +282,12 @@ std::optional<Result<Scalar>> classify_prefix(std::string_view& text, std::uint6
   text = trim_start(text);
   if (text.empty()) return Scalar::null();
   switch (text[0]) {
-    case '!':
-      return unsupported(line, "Tags are not supported in Corvane");
-    case '&':
-      return unsupported(line, "Anchors are not supported in Corvane");
-    case '*':
-      return unsupported(line, "Aliases are not supported in Corvane");
-    case '"':
-      return parse_double_quoted(text, line);
-    case '\'':
-      return parse_single_quoted(text, line);
-    default:
-      return std::nullopt;
+    case '!': return unsupported(line, "Tags are not supported in Corvane");
+    case '&': return unsupported(line, "Anchors are not supported in Corvane");
+    case '*': return unsupported(line, "Aliases are not supported in Corvane");
+    case '"': return parse_double_quoted(text, line);
+    case '\'': return parse_single_quoted(text, line);
+    default: return std::nullopt;
   }
 }
 
@@ -365,7 +359,8 @@ Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
   while (pos < content.size()) {
     const char* backslash =
         static_cast<const char*>(std::memchr(content.data() + pos, '\\', content.size() - pos));
-    std::size_t stop = backslash ? static_cast<std::size_t>(backslash - content.data()) : content.size();
+    std::size_t stop =
+        backslash ? static_cast<std::size_t>(backslash - content.data()) : content.size();
     out.append(content.substr(pos, stop - pos));
     if (stop == content.size()) break;
     pos = stop + 1;  // the closing-quote scan guarantees a byte after every backslash
@@ -398,8 +393,8 @@ Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
         break;
       }
       default: {
-        std::size_t length = std::min(utf8_length(static_cast<unsigned char>(c)),
-                                      content.size() - pos + 1);
+        std::size_t length =
+            std::min(utf8_length(static_cast<unsigned char>(c)), content.size() - pos + 1);
         return bad_escape(line, content.substr(pos - 1, length));
       }
     }
@@ -440,7 +435,8 @@ std::string_view trim_end(std::string_view text) {
       text.remove_suffix(1);
     } else if (n >= 2 && is_two_byte_whitespace(byte_at(text, n - 2), last)) {
       text.remove_suffix(2);
-    } else if (n >= 3 && is_three_byte_whitespace(byte_at(text, n - 3), byte_at(text, n - 2), last)) {
+    } else if (n >= 3 &&
+               is_three_byte_whitespace(byte_at(text, n - 3), byte_at(text, n - 2), last)) {
       text.remove_suffix(3);
     } else {
       break;

@@ -65,11 +65,15 @@ class Scalar {
 // Unicode White_Space trimming on UTF-8 text.
 std::string_view trim_start(std::string_view text);
 std::string_view trim_end(std::string_view text);
-inline std::string_view trim(std::string_view text) { return trim_end(trim_start(text)); }
+inline std::string_view trim(std::string_view text) {
+  return trim_end(trim_start(text));
+}
 // Length of the White_Space character that starts `text`, or 0.
 std::size_t whitespace_length_at(std::string_view text);
 
-inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
+inline bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // Cuts `text` at the first blank followed by `#`, then trims the end.
 std::string_view strip_comment(std::string_view text);

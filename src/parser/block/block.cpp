@@ -19,7 +19,9 @@ std::size_t leading_spaces(std::string_view text) {
   return n == std::string_view::npos ? text.size() : n;
 }
 
-void append_line_feeds(std::string& out, std::size_t count) { out.append(count, '\n'); }
+void append_line_feeds(std::string& out, std::size_t count) {
+  out.append(count, '\n');
+}
 
 }  // namespace
 

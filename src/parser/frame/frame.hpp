@@ -17,9 +17,9 @@ struct Frame {
   enum class Kind : std::uint8_t { Map, Sequence };
 
   Kind kind;
-  std::size_t indent;              // column at which the container's entries start
-  typename Sink::Map map;          // Map frames only
-  typename Sink::Seq seq;          // Sequence frames only
+  std::size_t indent;                // column at which the container's entries start
+  typename Sink::Map map;            // Map frames only
+  typename Sink::Seq seq;            // Sequence frames only
   std::optional<Value> pending_key;  // Map: a key whose value has not come yet
   bool pending_item = false;         // Sequence: a dash whose value has not come yet
 
@@ -117,10 +117,9 @@ Result<void> ensure_map_frame(FrameStack<Sink>& stack, std::size_t indent, std::
         }
         return {};
       }
-      const bool fills_key_at_same_column = stack.size() >= 2 &&
-                                            stack[stack.size() - 2].indent == indent &&
-                                            stack[stack.size() - 2].is_map() &&
-                                            stack[stack.size() - 2].pending_key.has_value();
+      const bool fills_key_at_same_column =
+          stack.size() >= 2 && stack[stack.size() - 2].indent == indent &&
+          stack[stack.size() - 2].is_map() && stack[stack.size() - 2].pending_key.has_value();
       if (!fills_key_at_same_column) {
         return syntax_error(line, "Expected mapping entry but found a sequence context");
       }

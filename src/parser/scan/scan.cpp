@@ -11,18 +11,15 @@ Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_
     case '\t':
       if (text.find_first_not_of(" \t", spaces) == std::string_view::npos) return std::nullopt;
       return syntax_error(line, kTabMessage);
-    case '#':
-      return std::nullopt;
-    default:
-      return ScannedLine{spaces, text.substr(spaces)};
+    case '#': return std::nullopt;
+    default: return ScannedLine{spaces, text.substr(spaces)};
   }
 }
 
 Result<void> check_unsupported(std::string_view content, std::uint64_t line) {
   if (content.empty()) return {};
   switch (content[0]) {
-    case '%':
-      return unsupported(line, "Directives are not supported in Corvane");
+    case '%': return unsupported(line, "Directives are not supported in Corvane");
     case '-':
       if (content.starts_with("---")) {
         return unsupported(line, "YAML document markers are not supported in Corvane");
@@ -39,8 +36,7 @@ Result<void> check_unsupported(std::string_view content, std::uint64_t line) {
         return unsupported(line, "Explicit (complex) keys and sets are not supported in Corvane");
       }
       return {};
-    default:
-      return {};
+    default: return {};
   }
 }
 

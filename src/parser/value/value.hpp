@@ -20,16 +20,12 @@ Result<typename Sink::Value> value_to_node(std::string_view text, std::uint64_t 
                                            std::size_t indent, Sink& sink, LineFeed& feed) {
   if (!text.empty()) {
     switch (text[0]) {
-      case '#':
-        return sink.null_value();
+      case '#': return sink.null_value();
       case '|':
-      case '>':
-        return parse_block_scalar(text, line, indent, sink, feed);
+      case '>': return parse_block_scalar(text, line, indent, sink, feed);
       case '[':
-      case '{':
-        return parse_flow(text, line, sink);
-      default:
-        break;
+      case '{': return parse_flow(text, line, sink);
+      default: break;
     }
   }
   auto scalar = classify_value_scalar<Sink::yaml_1_1_bools>(text, line);
