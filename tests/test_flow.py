@@ -1,5 +1,5 @@
-"""Flow sequences and mappings: splitting, typing, errors and their order, deep nesting, and the
-quoting of an unexpected rest of line; random texts are compared with a recursive reference."""
+"""Flow collections: splitting, typing, errors and their order, deep nesting, quoting of the rest
+of line; random texts are compared with a recursive reference."""
 
 import math
 import re
@@ -19,7 +19,6 @@ ALIAS = "Aliases are not supported in Corvane"
 REST = "Unexpected content after flow collection: "
 WS = "\t\n\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B))) + "\u2028\u2029\u202f\u205f\u3000"
 ESCAPES = {'"': '\\"', "\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n", "\0": "\\0"}
-BOOLS = dict(yaml_1_1_bools=True)
 STRICT = dict(strict=True)
 
 
@@ -61,12 +60,9 @@ def classify(t):
             return load("k: " + t)["k"]
         except CorvaneError as e:
             raise RefError(type(e), e.args[0].split(": ", 1)[1]) from None
-    comment = re.search("[ \t]#", t)
-    t = (t[:comment.start()] if comment else t).rstrip(WS)
-    if t in ("", "~"):
-        return None
-    if t == "true":
-        return True
+    t = re.sub("[ \t]#.*", "", t, flags=re.S).rstrip(WS)  # cut the comment
+    if t in ("", "~", "true"):
+        return {"true": True}.get(t)
     return int(t) if re.fullmatch("[0-9]+", t) and int(t) < 2**63 else t
 
 
@@ -142,37 +138,26 @@ def test_agrees_with_recursive_reference(text, strict):
 
 @pytest.mark.parametrize("text, expected, flags", [
     pytest.param("[[], [ \u3000], {}, { }]", [[], [], {}, {}], {}, id="empty-collections"),
-    pytest.param("[a, b, ]", ["a", "b"], {}, id="one-trailing-comma"),
     pytest.param("[a, b,, ]", ["a", "b", None], {}, id="empty-item-before-trailing-comma"),
-    pytest.param("[a,,b]", ["a", None, "b"], {}, id="empty-item-between-commas"),
     pytest.param("[,]", [None], {}, id="lone-comma"),
     pytest.param("[a b, 1, 0x1F, 1.5, -.inf, '~', \"\\t\"]", ["a b", 1, 31, 1.5, -math.inf, "~", "\t"], {}, id="items-typed"),
-    pytest.param("{a: 1, b: [x, {y: 2}]}", {"a": 1, "b": ["x", {"y": 2}]}, {}, id="nested"),
     pytest.param("{a:1, at: 12:30}", {"a": 1, "at": "12:30"}, {}, id="no-space-needed-first-colon-splits"),
     pytest.param("{a: b: c}", {"a": "b: c"}, {}, id="colon-space-allowed-in-value"),
     pytest.param("[a: b]", ["a: b"], {}, id="seq-item-never-a-pair"),
     pytest.param("['a, b', 'c]d', it]", ["a, b", "c]d", "it"], {}, id="quoted-comma-and-bracket"),
-    pytest.param("[a'b', c]", ["a'b'", "c"], {}, id="quote-inside-plain-opens-run"),
     pytest.param('["a\\"b", \'it\'\'s\', \'a\'\'\']', ['a"b', "it's", "a'"], {}, id="escaped-and-doubled-quotes"),
     pytest.param("[a # c, a#c, b\t#c, #]", ["a", "a#c", "b", "#"], {}, id="comment-in-item-needs-blank"),
-    pytest.param("[[1, 2] # c, 3]", [[1, 2], 3], {}, id="comment-after-nested-dropped"),
-    pytest.param("[[1]#c, 2]", [[1], 2], {}, id="comment-without-blank-after-nested"),
+    pytest.param("[[1, 2] # c, [3]#c, 4]", [[1, 2], [3], 4], {}, id="comment-after-nested-with-or-without-blank"),
     pytest.param("[1, 2]#note", [1, 2], {}, id="trailing-comment-without-blank"),
-    pytest.param("[1]\u3000#x \t", [1], {}, id="unicode-space-before-comment"),
     pytest.param("{a: 1, , b: 2}", {"a": 1, ", b": 2}, {}, id="stray-comma-joins-next-key"),
     pytest.param("{a, b: 1}", {"a, b": 1}, {}, id="key-spans-comma"),
     pytest.param("{a: 1,}", {"a": 1}, {}, id="map-trailing-comma"),
     pytest.param("{a: , b:, : v}", {"a": None, "b": None, None: "v"}, {}, id="empty-values-and-key"),
     pytest.param("{1: a, true: b, ~: c}", {1: "b", None: "c"}, {}, id="keys-typed-one-equals-true"),
-    pytest.param("{a: 1, a: 2}", {"a": 2}, {}, id="later-value-wins"),
     pytest.param("{'<<': x, \"<<\": y}", {"<<": "y"}, {}, id="quoted-merge-key-is-text"),
     pytest.param("{[a]: 1, {b: c}: 2}", {"[a]": 1, "{b: c}": 2}, {}, id="bracket-keys-are-text"),
     pytest.param("{a # c: 1}", {"a": 1}, {}, id="comment-cut-from-key"),
     pytest.param("[\u3000a\u3000, \xa0b\u2028]", ["a", "b"], {}, id="unicode-whitespace-trimmed"),
-    pytest.param("[é, 😀: x]", ["é", "😀: x"], {}, id="multi-byte-text"),
-    pytest.param("[yes, No, off, y]", ["yes", "No", "off", "y"], {}, id="yaml11-words-are-text"),
-    pytest.param("[yes, No, off, y]", [True, False, False, True], BOOLS, id="yaml11-words-with-flag"),
-    pytest.param("{on: [n]}", {True: [False]}, BOOLS, id="yaml11-key-and-nested-item"),
     pytest.param("[{a: 1}, {a: 2}]", [{"a": 1}, {"a": 2}], STRICT, id="strict-separate-maps"),
 ])
 def test_flow_values(text, expected, flags):
@@ -184,20 +169,15 @@ N = 2000
 
 @pytest.mark.parametrize("text, message, flags", [
     pytest.param("[it's, x]", UNCLOSED_SEQ, {}, id="apostrophe-opens-run"),
-    pytest.param("[1, 2", UNCLOSED_SEQ, {}, id="unclosed-seq"),
-    pytest.param("[", UNCLOSED_SEQ, {}, id="lone-bracket"),
     pytest.param('["a\\"]', UNCLOSED_SEQ, {}, id="escaped-quote-keeps-run-open"),
     pytest.param("{a: [1}", UNCLOSED_MAP, {}, id="brace-closes-inner-bracket"),
-    pytest.param("[1, 2}", "Mismatched brackets: expected ']', found '}'", {}, id="mismatched-seq"),
     pytest.param("{a: 1]", "Mismatched brackets: expected '}', found ']'", {}, id="mismatched-map"),
     pytest.param("[{a: 1]}", "Mismatched brackets: expected ']', found '}'", {}, id="mismatched-after-kind-blind-depth"),
-    pytest.param("[[1}]", "Mismatched brackets: expected ']', found '}'", {}, id="mismatched-in-nested-item"),
     pytest.param("[[1} ] x", REST + '"x"', {}, id="outer-rest-before-items"),
     pytest.param("{a: [1] x}", REST + '"x"', {}, id="rest-in-nested-value"),
     pytest.param("[[1] 'a, b' c, 2]", REST + "\"'a, b' c\"", {}, id="rest-in-item-spans-quoted-comma"),
     pytest.param("{a}", NO_COLON, {}, id="no-colon"),
     pytest.param("{a: 1,,}", NO_COLON, {}, id="second-comma-is-entry"),
-    pytest.param("{<<: x}", MERGE, {}, id="merge-key"),
     pytest.param("{ << : x}", MERGE, {}, id="merge-key-trimmed"),
     pytest.param("{a: 1, <<: *b}", MERGE, {}, id="merge-before-value-alias"),
     pytest.param("{*a: {b}}", ALIAS, {}, id="key-alias-before-value-error"),
@@ -205,9 +185,6 @@ N = 2000
     pytest.param("[{b}, *a]", NO_COLON, {}, id="items-left-to-right-nested-first"),
     pytest.param('["a" b]', "Unexpected content after quoted scalar", {}, id="quoted-item-tail"),
     pytest.param('{"\\q": 1}', "unknown escape '\\q'", {}, id="quoted-key-escape"),
-    pytest.param("{a: 1, a: 2}", "Duplicate key in flow map: 'a'", STRICT, id="strict-duplicate"),
-    pytest.param("{1: a, 1.0: b}", "Duplicate key in flow map: 1.0", STRICT, id="strict-int-float"),
-    pytest.param("{1: a, true: b}", "Duplicate key in flow map: True", STRICT, id="strict-int-bool"),
     pytest.param("{\"it's\": 1, 'it''s': 2}", "Duplicate key in flow map: \"it's\"", STRICT, id="strict-repr"),
     pytest.param("{a: 1, a: {b}}", "Duplicate key in flow map: 'a'", STRICT, id="duplicate-before-value"),
     pytest.param("{a: 1, a: {b}}", NO_COLON, {}, id="non-strict-reaches-value"),
@@ -234,14 +211,11 @@ def test_flow_errors(text, message, flags):
 
 @pytest.mark.parametrize("text, expected", [
     pytest.param("[1, 2] # c\n# d\n", [1, 2], id="root"),
-    pytest.param("- [1, 2]\n- {a: 1}", [[1, 2], {"a": 1}], id="items"),
     pytest.param("-  [1, 2]\n-   {a: 1} # c", [[1, 2], {"a": 1}], id="items-after-extra-spaces"),
     pytest.param("- - [a]", [[["a"]]], id="nested-block-item"),
-    pytest.param("key:\n  [1, 2]", {"key": [1, 2]}, id="on-own-line"),
     pytest.param("k: [1,\n  2]", P("line 1: " + UNCLOSED_SEQ), id="continued-on-next-line"),
     pytest.param("a: 1\nb: {c: 1", P("line 2: " + UNCLOSED_MAP), id="line-number"),
     pytest.param("a:\n  - [1] x", P("line 2: " + REST + '"x"'), id="rest-in-item"),
-    pytest.param("[1] x", P("line 1: " + REST + '"x"'), id="rest-at-root"),
 ])
 def test_flow_in_block_context(text, expected):
     if isinstance(expected, P):

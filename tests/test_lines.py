@@ -1,6 +1,4 @@
-"""Line level behaviour: cutting the input into lines, line numbers, tabs, blank and comment
-lines, line forms that are refused, the key separator of a mapping entry and the byte order
-mark."""
+"""Lines: endings and numbers, tabs, blank and comment lines, refused forms, key separator, BOM."""
 
 import pytest
 
@@ -16,10 +14,8 @@ AFTER_QUOTE = "Unexpected content after quoted scalar"
 
 @pytest.mark.parametrize("text, expected", [
     # line endings
-    pytest.param("a: 1\r\nb: 2\r\n", {"a": 1, "b": 2}, id="crlf-like-lf"),
     pytest.param("a: 1\nb: 2\r\nc: 3", {"a": 1, "b": 2, "c": 3}, id="mixed-endings-last-line-unterminated"),
     pytest.param("a\rb", "a\rb", id="lone-cr-is-not-a-line-break"),
-    pytest.param('k: "v"\r\n', {"k": "v"}, id="cr-before-lf-not-left-after-quote"),
     pytest.param('k: "v"\r\r\n', {"k": "v"}, id="every-trailing-cr-removed"),
     pytest.param('k: "v"\r\r', {"k": "v"}, id="trailing-cr-on-unterminated-line"),
     pytest.param("- \r\n  a: 1", [{"a": 1}], id="cr-removed-before-item-is-read"),
@@ -27,14 +23,10 @@ AFTER_QUOTE = "Unexpected content after quoted scalar"
     pytest.param("a\n\n", "a", id="final-blank-lines"),
     # blank and comment lines
     pytest.param("", None, id="empty-input"),
-    pytest.param("# only a comment\n\n", None, id="comment-only-document"),
-    pytest.param("#x", None, id="comment-without-space"),
-    pytest.param("   ", None, id="spaces-only"),
+    pytest.param("#x\n# c\n\n", None, id="comment-only-document"),
     pytest.param("  \t  ", None, id="spaces-tab-spaces-blank"),
-    pytest.param("\t", None, id="tab-only-blank"),
     pytest.param("a: 1\n\t\n  \t \n\nb: 2", {"a": 1, "b": 2}, id="blank-lines-with-tabs-inside-mapping"),
     pytest.param("a:\n   # odd comment\n     \n  b: 1", {"a": {"b": 1}}, id="comment-and-blank-lines-ignore-indentation"),
-    pytest.param("  # note\na: 1 # note", {"a": 1}, id="indented-comment-and-trailing-comment"),
     # tabs after the leading run are content
     pytest.param("key:\tvalue", "key:\tvalue", id="tab-after-colon-is-no-separator"),
     pytest.param("a:\t", "a:", id="colon-tab-at-end-is-no-separator"),
@@ -45,32 +37,22 @@ AFTER_QUOTE = "Unexpected content after quoted scalar"
     pytest.param("-", [None], id="lone-dash"),
     pytest.param("?key: 1", {"?key": 1}, id="question-mark-key"),
     pytest.param("..x: 1", {"..x": 1}, id="two-dots-key"),
-    pytest.param("k: |\n  ---\n  ...\n  %x", {"k": "---\n...\n%x\n"}, id="block-scalar-lines-not-checked"),
     # key separator
     pytest.param("time: 12:30", {"time": "12:30"}, id="first-colon-space"),
     pytest.param("a:b", "a:b", id="colon-without-space"),
     pytest.param("a#b: c", {"a#b": "c"}, id="hash-in-plain-key"),
     pytest.param("a 'b: c'", {"a 'b": "c'"}, id="quotes-ignored-in-plain-key"),
-    pytest.param("'a: b': c", {"a: b": "c"}, id="colon-inside-single-quotes"),
-    pytest.param("'it''s': x", {"it's": "x"}, id="doubled-single-quote"),
     pytest.param("'a'': b': c", {"a': b": "c"}, id="doubled-quote-keeps-span-open"),
     pytest.param('"a\\": b": c', {'a": b': "c"}, id="escaped-double-quote-keeps-span-open"),
     pytest.param('"a\\\\": b', {"a\\": "b"}, id="escaped-backslash-closes-span"),
     pytest.param('"a:b" : c', {"a:b": "c"}, id="space-before-colon-after-quote"),
     pytest.param('"a":', {"a": None}, id="quoted-key-colon-at-end"),
     pytest.param('"a #b": c', {"a #b": "c"}, id="hash-inside-quotes-not-comment"),
-    pytest.param('"a" # c: x', "a", id="comment-after-quoted-root"),
     pytest.param("'a'\t# c: x", "a", id="tab-then-comment-after-quoted-root"),
-    pytest.param('"a"  #c: x', "a", id="comment-without-space-after-hash"),
     pytest.param('"a": b # c: d', {"a": "b"}, id="separator-before-comment"),
     pytest.param('- "x" # y: z', ["x"], id="comment-after-quoted-item"),
-    pytest.param('lint:\n  - "-ignore=SC2016" # another shellcheck lint: seems to have false positives?',
-                 {"lint": ["-ignore=SC2016"]}, id="quoted-item-with-colon-in-comment"),
-    pytest.param("ключ: значение", {"ключ": "значение"}, id="multibyte-key-and-value"),
     # byte order mark
-    pytest.param("\ufeffa: 1", {"a": 1}, id="bom-skipped"),
     pytest.param("\ufeff", None, id="bom-only"),
-    pytest.param("\ufeff- a", ["a"], id="bom-before-sequence"),
     pytest.param("\ufeff  a: 1\n  b: 2", {"a": 1, "b": 2}, id="bom-before-indentation"),
     pytest.param("\ufeff\ufeffx", "\ufeffx", id="second-bom-is-text"),
     pytest.param("a: 1\n\ufeffb: \ufeff", {"a": 1, "\ufeffb": "\ufeff"}, id="bom-later-is-text"),
@@ -85,41 +67,28 @@ def test_loads(text, expected):
     pytest.param("a: 1\r\n\r\n\r\n  b: 2", P, f"line 4: {BAD_INDENT}", id="crlf-lines-counted"),
     pytest.param("a: 1\rb: 2", P, "line 1: Unexpected ':' in a plain scalar value (nested mappings "
                  "must use quotes or a new line)", id="lone-cr-keeps-one-line"),
-    pytest.param('k: "v"\rx', P, f"line 1: {AFTER_QUOTE}", id="cr-inside-line-not-removed"),
     pytest.param("\ufeff\n\tx", P, f"line 2: {TAB}", id="bom-does-not-shift-line-numbers"),
-    pytest.param("\ufeffa: 1\n  b: 2", P, f"line 2: {BAD_INDENT}", id="bom-line-numbers-in-mapping"),
     pytest.param(" \ufeffa: 1", P, "line 1: Invalid indentation: 1 spaces (must be a multiple of 2)",
                  id="bom-after-space-is-content"),
     # tabs in the indentation and after a dash
-    pytest.param("\tkey: 1", P, f"line 1: {TAB}", id="tab-indent"),
     pytest.param("  \t# note", P, f"line 1: {TAB}", id="tab-before-comment"),
-    pytest.param("a:\n  \t b: 1", P, f"line 2: {TAB}", id="spaces-then-tab-indent"),
     pytest.param("-\tx", P, f"line 1: {TAB}", id="tab-right-after-dash"),
-    pytest.param("k:\n  -\t", P, f"line 2: {TAB}", id="dash-tab-at-end"),
     pytest.param("- \tx", P, f"line 1: {TAB}", id="tab-after-dash-space"),
-    pytest.param("- - \tx", P, f"line 1: {TAB}", id="tab-after-nested-dash"),
     # refused line forms
     pytest.param("%YAML 1.2", U, f"line 1: {DIRECTIVE}", id="directive"),
-    pytest.param("a:\n  %x: 1", U, f"line 2: {DIRECTIVE}", id="directive-form-inside-mapping"),
-    pytest.param("---", U, f"line 1: {MARKER}", id="document-start"),
-    pytest.param("--- x", U, f"line 1: {MARKER}", id="document-start-with-text"),
     pytest.param("----", U, f"line 1: {MARKER}", id="four-dashes"),
     pytest.param("---\tx", U, f"line 1: {MARKER}", id="marker-wins-over-dash-tab"),
-    pytest.param("a: 1\n...", U, f"line 2: {MARKER}", id="document-end"),
     pytest.param("a:\n  ...x", U, f"line 2: {MARKER}", id="document-end-prefix-indented"),
     pytest.param("?", U, f"line 1: {EXPLICIT}", id="lone-question-mark"),
-    pytest.param("? key", U, f"line 1: {EXPLICIT}", id="explicit-key"),
     pytest.param("?\tkey", U, f"line 1: {EXPLICIT}", id="explicit-key-tab"),
     pytest.param("- a\n  ? b", U, f"line 2: {EXPLICIT}", id="explicit-key-indented"),
     pytest.param(" %x", U, f"line 1: {DIRECTIVE}", id="refused-form-wins-over-odd-indent"),
-    pytest.param("a:\n   ---", U, f"line 2: {MARKER}", id="marker-wins-over-odd-indent"),
     pytest.param("\ufeff---", U, f"line 1: {MARKER}", id="marker-after-bom"),
     # key separator outcomes that fail later
     pytest.param("key # c: x", P, "line 1: Mapping key ends in a comment; the ':' separator is inside it",
                  id="plain-scan-ignores-hash"),
     pytest.param("'open: x", P, "line 1: Unclosed quote; quoted strings must be on a single line",
                  id="unclosed-quote-no-separator"),
-    pytest.param('"a"# c: x', P, f"line 1: {AFTER_QUOTE}", id="hash-without-blank-is-no-comment"),
     pytest.param('"a" x # c: d', P, f"line 1: {AFTER_QUOTE}", id="comment-ends-search-text-before-it"),
     pytest.param('"k":v', P, f"line 1: {AFTER_QUOTE}", id="quoted-key-colon-without-space"),
     pytest.param('k: 1\n"a" # c: x', P, "line 2: Unexpected bare scalar inside a container",

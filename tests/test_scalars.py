@@ -1,40 +1,24 @@
 """Typing of plain scalars: null, booleans, integers, floats and strings, wherever they stand."""
 
-import math
 import struct
 
 import pytest
 
-from conftest import ALL_FLAGS, FLAG_IDS, ParseError, UnsupportedFeatureError, assert_fails, assert_loads, load, same_value
+from conftest import ALL_FLAGS, FLAG_IDS, ParseError, UnsupportedFeatureError, assert_fails, assert_loads, load
 
 S, F, I = object(), object(), object()  # expected: the text itself, float(text), int(text)
 INF, NAN = float("inf"), float("nan")
 
 
-def _one(d, key="v"):
-    assert type(d) is dict and list(d) == [key], d
-    return d[key]
-
-
-def _item(v):
-    assert type(v) is list and len(v) == 1, v
-    return v[0]
-
-
-def _key(d):
-    assert type(d) is dict and list(d.values()) == ["x"], d
-    return next(iter(d))
-
-
-# Every place a plain scalar can stand: how to write the document, and how to get the scalar back.
+# Every place a plain scalar can stand: how to write the document, and the value it loads as.
 CONTEXTS = {
     "root": (lambda t: t, lambda v: v),
-    "block-value": (lambda t: "v: " + t, _one),
-    "seq-item": (lambda t: "- " + t, _item),
-    "block-key": (lambda t: t + ": x", _key),
-    "flow-item": (lambda t: "[" + t + "]", _item),
-    "flow-key": (lambda t: "{" + t + ": x}", _key),
-    "flow-value": (lambda t: "{v: " + t + "}", _one),
+    "block-value": (lambda t: "v: " + t, lambda v: {"v": v}),
+    "seq-item": (lambda t: "- " + t, lambda v: [v]),
+    "block-key": (lambda t: t + ": x", lambda v: {v: "x"}),
+    "flow-item": (lambda t: "[" + t + ", z]", lambda v: [v, "z"]),
+    "flow-key": (lambda t: "{" + t + ": x}", lambda v: {v: "x"}),
+    "flow-value": (lambda t: "{v: " + t + "}", lambda v: {"v": v}),
 }
 
 
@@ -45,10 +29,9 @@ def fits(ctx, text):
 
 
 def check(ctx, text, expected, **flags):
-    write, extract = CONTEXTS[ctx]
-    got = extract(load(write(text), **flags))
+    write, wrap = CONTEXTS[ctx]
     expected = text if expected is S else float(text) if expected is F else int(text) if expected is I else expected
-    assert same_value(got, expected), f"{ctx}: {text!r} gave {got!r}, expected {expected!r}"
+    assert_loads(write(text), wrap(expected), **flags)
 
 
 def rows(table, contexts=CONTEXTS):
@@ -62,44 +45,38 @@ def rows(table, contexts=CONTEXTS):
 P63 = 2**63
 TYPING = [
     ("null-words", None, ["~", "null", "Null", "NULL"]),
-    ("null-lookalikes", S, ["nULL", "nuLL", "~~", "~x", "None", "nul", "nulls", "Nil"]),
+    ("null-lookalikes", S, ["nULL", "~x", "None", "nul", "nulls"]),
     ("true-words", True, ["true", "True", "TRUE"]),
     ("false-words", False, ["false", "False", "FALSE"]),
-    ("bool-lookalikes", S, ["tRUE", "TRue", "truE", "fALSE", "falsE", "t", "f", "truee", "T", "F"]),
-    ("decimal-int", I, ["0", "007", "+12", "-0", "-007", "+0", "42", "0000000000000000000000000042"]),
+    ("bool-lookalikes", S, ["tRUE", "truE", "fALSE", "t", "truee", "F"]),
+    ("decimal-int", I, ["0", "007", "+12", "-0", "-007", "0000000000000000000000000042"]),
     ("int64-edges", I, ["9223372036854775807", "+9223372036854775807", "-9223372036854775807", "09223372036854775807"]),
-    ("beyond-int64", S, ["9223372036854775808", "-9223372036854775808", "18446744073709551615",
-                         "18446744073709551617", "99999999999999999999999"]),
-    ("not-decimal", S, ["1_000", "1,000", "--5", "+-5", "-+5", "++1", "+", "-", "5-", "1 2", "0b101"]),
-    ("radix", None, {"0x1F": 31, "0X1f": 31, "0x1e5": 485, "-0x10": -16, "+0x10": 16, "0o17": 15, "0O17": 15,
-                     "-0o17": -15, "0x-1": -1, "0x+1f": 31, "0x-1f": -31, "-0x-1f": 31, "-0x+1f": -31, "0x0": 0,
-                     "-0x0": 0, "0x00000000000000000001": 1, "0xabcDEF": 0xABCDEF, "0o01234567": 0o1234567}),
-    ("radix-edges", None, {"0x7FFFFFFFFFFFFFFF": P63 - 1, "-0x7fffffffffffffff": 1 - P63,
-                           "0x-8000000000000000": -P63, "+0x-8000000000000000": -P63,
+    ("beyond-int64", S, ["9223372036854775808", "-9223372036854775808", "18446744073709551615", "18446744073709551617"]),
+    ("not-decimal", S, ["1_000", "1,000", "--5", "+-5", "+", "-", "5-", "1 2", "0b101"]),
+    ("radix", None, {"0X1f": 31, "0x1e5": 485, "+0x10": 16, "0o17": 15, "-0o17": -15, "0x+1f": 31, "0x-1f": -31,
+                     "-0x-1f": 31, "0x00000000000000000001": 1, "0xabcDEF": 0xABCDEF, "0o01234567": 0o1234567}),
+    ("radix-edges", None, {"0x7FFFFFFFFFFFFFFF": P63 - 1, "-0x7fffffffffffffff": 1 - P63, "0x-8000000000000000": -P63,
                            "0o777777777777777777777": P63 - 1, "0o-1000000000000000000000": -P63}),
     ("radix-out-of-range", S, ["0x8000000000000000", "-0x8000000000000000", "-0x-8000000000000000",
-                               "0o1000000000000000000000", "-0o-1000000000000000000000", "0xFFFFFFFFFFFFFFFF",
-                               "0x10000000000000000", "0x-8000000000000001"]),
-    ("bad-radix", S, ["0x", "0X", "0o", "0O", "0o8", "0xg", "0x1g", "0x-", "0x+", "0x--1", "0x+-1", "-0x",
-                      "0x 1", "0x1_0", "00x1", "0xx1", "0o1.5", "0x1.8p1", "0x1Fh"]),
-    ("floats", F, ["1.5", "1.", ".5", "-.5", "+.5", "1e5", "1E+5", "-1e-5", "0e0", "1.e5", ".5e-3", "00.5",
-                   "1e05", "+1.5e+5", "-1.5E-5", "9223372036854775808.0", "123456789012345678901234567890e-30"]),
+                               "0o1000000000000000000000", "0xFFFFFFFFFFFFFFFF", "0x-8000000000000001"]),
+    ("bad-radix", S, ["0x", "0o", "0o8", "0xg", "0x1g", "0x-", "0x--1", "0x 1", "0x1_0", "00x1", "0o1.5", "0x1.8p1"]),
+    ("floats", F, ["1.5", "1.", ".5", "+.5", "1e5", "1E+5", "-1e-5", "0e0", "1.e5", ".5e-3", "00.5", "+1.5e+5",
+                   "9223372036854775808.0", "123456789012345678901234567890e-30"]),
     ("rounding", F, ["0.1", "0.30000000000000004", "1e23", "8.98846567431158e307", "9007199254740993.0",
                      "9007199254740993.0000000000000000001", "2.2250738585072011e-308", "2.2250738585072012e-308",
                      "3.141592653589793238462643383279502884197169399375105820974944592307816406286",
                      "1" + "0" * 400 + ".5e-400", "0." + "0" * 400 + "1e400", "0.000001e6"]),
+    # float(text) keeps the sign of a negative zero, and same_value tells -0.0 from 0.0
     ("range-ends", F, ["4.9e-324", "2.4703282292062327e-324", "2.4703282292062328e-324", "1.7976931348623157e308",
                        "1.7976931348623158e308", "1.7976931348623159e308", "1e400", "-1e400", "1e-400", "-1e-400",
-                       "-0.000001e-320", "0.00e400", "123.5e-330",
-                       "1e+99999999999999999999", "-1e-99999999999999999999", "-0.0", "-0e0", "+0.0", "-.0"]),
-    ("not-floats", S, [".", "1.2.3", "1e", "1.5e", ".e5", "1.5f", "+.", "-.", "+-1.5", "--1.5", "-+1.5",
-                       "1.5e+-3", "1e5.5", "1_000.5", "1.5_0", "1.5e3x", "e5", "E5", "-e5", "1.5 e3", "1e 5"]),
+                       "-0.000001e-320", "0.00e400", "123.5e-330", "1e+99999999999999999999",
+                       "-1e-99999999999999999999", "-0.0", "-0e0", "+0.0", "-.0", "-0.", "-2e-324", "-0.0e-5"]),
+    ("not-floats", S, [".", "1.2.3", "1e", ".e5", "1.5f", "+.", "+-1.5", "1.5e+-3", "1e5.5", "e5", "1.5 e3"]),
     ("inf-nan-words", None, {".inf": INF, ".Inf": INF, ".INF": INF, "+.inf": INF, "+.Inf": INF, "+.INF": INF,
                              "-.inf": -INF, "-.Inf": -INF, "-.INF": -INF, ".nan": NAN, ".NaN": NAN, ".NAN": NAN}),
-    ("inf-nan-lookalikes", S, ["+.nan", "-.nan", "+.NaN", ".INf", ".iNF", ".nAN", ".Nan", "inf", "-inf",
-                               "+inf", "infinity", "Infinity", "nan", "NaN", ".infinity", "..inf", ".inf."]),
+    ("inf-nan-lookalikes", S, ["+.nan", "-.nan", ".INf", ".nAN", ".Nan", "inf", "infinity", "nan", "..inf", ".inf."]),
     ("non-ascii-digits", S, ["١٢٣", "１２", "１.５", "1.5١", "1١", "٣e5"]),
-    ("words", S, ["hello", "hello world", "a&b", "x*y", "hello!", "@x", "`x", "?x", "-x", ".x", "+x", "<<x", "日本"]),
+    ("words", S, ["hello world", "a&b", "x*y", "@x", "`x", "?x", "-x", ".x", "+x", "<<x", "日本"]),
     ("whitespace-trimmed", 12, ["\u00a012\u3000", "12\t", "12\x0b\x0c", "\u2003 12 \u205f", "12\u0085",
                                 "\u168012\u2028\u2029\u202f\u200a\r"]),
     ("whitespace-trimmed-null", None, ["\u3000~\u00a0"]),
@@ -121,8 +98,9 @@ def test_typing_does_not_depend_on_flags(ctx, text, expected, flags):
 BOOLS_1_1 = [
     ("yes-words", True, ["y", "Y", "yes", "Yes", "YES", "on", "On", "ON"]),
     ("no-words", False, ["n", "N", "no", "No", "NO", "off", "Off", "OFF"]),
-    ("mixed-case", S, ["YeS", "yES", "yeS", "oN", "oFF", "OfF", "nO", "ye", "of", "onn", "yess", "non", "Y.", "o"]),
+    ("mixed-case", S, ["YeS", "yES", "oN", "OfF", "nO", "ye", "of", "onn", "yess", "non", "Y.", "o"]),
     ("core-words-kept", None, {"true": True, "False": False, "null": None, "NULL": None, "nULL": "nULL", "nu": "nu"}),
+    ("quoted-words-kept", None, {"'yes'": "yes", '"on"': "on", "'N'": "N", '"off"': "off"}),
 ]
 
 
@@ -136,12 +114,6 @@ def test_yaml_1_1_words_are_strings_by_default(ctx, text, expected):
     check(ctx, text, S, yaml_1_1_bools=False)
 
 
-@pytest.mark.parametrize("text", ["-0.0", "-0e0", "-.0", "-0.", "-1e-400", "-2e-324", "-0.0e-5"])
-def test_negative_zero_keeps_its_sign(text):
-    value = load("v: " + text)["v"]
-    assert type(value) is float and value == 0.0 and math.copysign(1.0, value) == -1.0
-
-
 @pytest.mark.parametrize("doc", [".nan", "v: .NaN", "[.NAN]"])
 def test_nan_is_the_quiet_positive_nan(doc):
     value = load(doc)
@@ -150,34 +122,18 @@ def test_nan_is_the_quiet_positive_nan(doc):
 
 
 @pytest.mark.parametrize("doc, expected", [
-    pytest.param("v: abc # note", {"v": "abc"}, id="value-comment-cut"),
-    pytest.param("abc # note", "abc", id="root-comment-cut"),
-    pytest.param("[abc # note, 12 # n]", ["abc", 12], id="flow-item-comment-cut"),
-    pytest.param("{abc # note: x}", {"abc": "x"}, id="flow-key-comment-cut"),
+    pytest.param("abc # note # more", "abc", id="root-first-comment-cut"),
     pytest.param("v: abc\t# note", {"v": "abc"}, id="tab-before-comment"),
     pytest.param("v: abc#note", {"v": "abc#note"}, id="hash-without-blank-value"),
-    pytest.param("abc#note: x", {"abc#note": "x"}, id="hash-without-blank-key"),
     pytest.param("v: a\u00a0#b", {"v": "a\u00a0#b"}, id="nbsp-is-not-a-blank"),
-    pytest.param("v: a # b # c", {"v": "a"}, id="first-comment-wins"),
     pytest.param("v: a #", {"v": "a"}, id="bare-hash-comment"),
     pytest.param("v: #x", {"v": None}, id="value-only-comment-is-null"),
-    pytest.param("[#x, a]", ["#x", "a"], id="flow-item-leading-hash-is-text"),
     pytest.param("v: a #b: c", {"v": "a"}, id="colon-in-comment-ignored"),
-    pytest.param("[a #b: c]", ["a"], id="flow-colon-in-comment-ignored"),
     pytest.param("v: a:b", {"v": "a:b"}, id="colon-without-space"),
-    pytest.param("v: 12:30", {"v": "12:30"}, id="time-like"),
     pytest.param("v: a:", {"v": "a:"}, id="colon-at-end"),
-    pytest.param("v: :", {"v": ":"}, id="colon-alone"),
     pytest.param("v: a:\tb", {"v": "a:\tb"}, id="colon-then-tab"),
     pytest.param("v: a:\u00a0b", {"v": "a:\u00a0b"}, id="colon-then-nbsp"),
-    pytest.param("a:b", "a:b", id="root-colon-without-space"),
     pytest.param("a:b: x", {"a:b": "x"}, id="key-with-inner-colon"),
-    pytest.param("[a: b]", ["a: b"], id="flow-item-colon-space"),
-    pytest.param("{k: a: b}", {"k": "a: b"}, id="flow-value-colon-space"),
-    pytest.param("v: %x", {"v": "%x"}, id="percent-value"),
-    pytest.param("v: - x", {"v": "- x"}, id="dash-value"),
-    pytest.param("v: ---", {"v": "---"}, id="marker-like-value"),
-    pytest.param("{k: , j: \u3000}", {"k": None, "j": None}, id="flow-empty-values-null"),
     pytest.param(": v", {None: "v"}, id="empty-key-null"),
     pytest.param("- \u00a0", [None], id="whitespace-item-null"),
     pytest.param("\u00a0", None, id="whitespace-root-null"),
@@ -192,17 +148,10 @@ COLON = "Unexpected ':' in a plain scalar value (nested mappings must use quotes
 
 
 @pytest.mark.parametrize("doc, message", [
-    pytest.param("abc # note: x", "line 1: " + KEY_COMMENT, id="key-comment"),
-    pytest.param("abc\t#c: x", "line 1: " + KEY_COMMENT, id="key-tab-comment"),
-    pytest.param("a #: b", "line 1: " + KEY_COMMENT, id="key-comment-before-colon"),
     pytest.param("a: 1\nb # c: 2", "line 2: " + KEY_COMMENT, id="key-comment-line-2"),
-    pytest.param("v: a: b", "line 1: " + COLON, id="value-colon"),
     pytest.param("v: a: ", "line 1: " + COLON, id="value-colon-trailing-space"),
     pytest.param("v: : x", "line 1: " + COLON, id="value-leading-colon"),
-    pytest.param("v: a: b # c", "line 1: " + COLON, id="colon-before-comment"),
-    pytest.param("- k: a: b", "line 1: " + COLON, id="item-map-value-colon"),
     pytest.param("k: 1\n# c\nv: x: y", "line 3: " + COLON, id="value-colon-line-3"),
-    pytest.param("a: 1\nb: !t x", "line 2: " + TAG, id="tag-line-2"),
     pytest.param("- a\n- [1, *x]", "line 2: " + ALIAS, id="alias-in-flow-line-2"),
     pytest.param("# c\n\nk: &a", "line 3: " + ANCHOR, id="anchor-line-3"),
     pytest.param("&a: *b", "line 1: " + ANCHOR, id="key-refused-before-value"),
@@ -212,8 +161,7 @@ def test_plain_text_errors(doc, message):
     assert_fails(doc, kind, message)
 
 
-REFUSED = [("!t x", TAG), ("!", TAG), ("!!str x", TAG), ("&a x", ANCHOR), ("&", ANCHOR), ("*a", ALIAS),
-           ("\u00a0*a", ALIAS), ("\u3000!t", TAG)]
+REFUSED = [("!t x", TAG), ("!!str x", TAG), ("&", ANCHOR), ("*a", ALIAS), ("\u00a0*a", ALIAS), ("\u3000!t", TAG)]
 
 
 @pytest.mark.parametrize("ctx", CONTEXTS)
