@@ -2,6 +2,7 @@
 // containers and builds the value through the sink as it goes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -119,11 +120,10 @@ class Parser {
         column += 2;
         continue;
       }
-      if (!opens_flow(item)) {
-        if (auto colon = find_map_colon(item)) {
-          stack_.push_back(Frame<Sink>::open_map(sink_, column + 2));
-          return process_map_entry(stack_, item, *colon, column + 2, line, sink_, feed_);
-        }
+      // A flow collection never has a separator colon, so it falls through to the value.
+      if (auto colon = find_map_colon(item)) {
+        stack_.push_back(Frame<Sink>::open_map(sink_, column + 2));
+        return process_map_entry(stack_, item, *colon, column + 2, line, sink_, feed_);
       }
       auto value = value_to_node(item, line, column, sink_, feed_);
       if (!value) return std::unexpected(std::move(value.error()));

@@ -92,11 +92,8 @@ PyBuilder::Value PyBuilder::make_value(Scalar&& scalar) {
   return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-PyBuilder::Value PyBuilder::make_string_value(std::string&& text) {
-  PyRef value =
-      checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-  std::string().swap(text);
-  return value;
+PyBuilder::Value PyBuilder::make_string_value(std::string text) {
+  return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 std::string PyBuilder::describe_key(const Value& key) {

@@ -62,7 +62,7 @@ class PyBuilder {
   bool map_has_key(const Map& map, const Value& key);
   Value null_value() { return PyRef::borrow(Py_None); }
   Value make_value(Scalar&& scalar);
-  Value make_string_value(std::string&& text);
+  Value make_string_value(std::string text);
   std::string describe_key(const Value& key);
 };
 
