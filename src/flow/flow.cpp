@@ -54,29 +54,9 @@ bool is_close(char c) {
 }
 
 // Position just past the quoted run that opens at `i`, or npos when it reaches `end`.
-// A double-quoted run ends at the next unescaped `"`; a single-quoted one at the next `'` that
-// is not doubled.
 std::size_t skip_quoted_run(std::string_view text, std::size_t i, std::size_t end) {
-  if (text[i] == '"') {
-    for (std::size_t j = i + 1; j < end; ++j) {
-      if (text[j] == '\\') {
-        ++j;
-      } else if (text[j] == '"') {
-        return j + 1;
-      }
-    }
-    return std::string_view::npos;
-  }
-  for (std::size_t j = i + 1; j < end; ++j) {
-    if (text[j] == '\'') {
-      if (j + 1 < end && text[j + 1] == '\'') {
-        ++j;
-      } else {
-        return j + 1;
-      }
-    }
-  }
-  return std::string_view::npos;
+  const std::size_t close = find_closing_quote(text.substr(i, end - i));
+  return close == std::string_view::npos ? close : i + close + 1;
 }
 
 bool is_quote(char c) {

@@ -497,50 +497,39 @@ Result<Scalar> classify_value_scalar(std::string_view text, std::uint64_t line) 
   return infer_kind<Yaml11Bools>(trim_end(text));
 }
 
-Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line) {
-  if (text.size() < 2) return unclosed_quote(line);
-  bool has_escape = false;
-  std::size_t i = 1;
-  for (;;) {
-    if (i >= text.size()) return unclosed_quote(line);
-    const char c = text[i];
-    if (c == '"') break;
-    if (c == '\\') {
-      has_escape = true;
-      i += 2;
-    } else {
+std::size_t find_closing_quote(std::string_view text) {
+  const char quote = text[0];
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    if (text[i] == '\\' && quote == '"') {
       ++i;
+    } else if (text[i] == quote) {
+      if (quote == '"' || i + 1 == text.size() || text[i + 1] != '\'') return i;
+      ++i;  // a doubled single quote
     }
   }
-  if (auto tail = check_tail(text.substr(i + 1), line); !tail) {
+  return std::string_view::npos;
+}
+
+Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line) {
+  const std::size_t close = find_closing_quote(text);
+  if (close == std::string_view::npos) return unclosed_quote(line);
+  if (auto tail = check_tail(text.substr(close + 1), line); !tail) {
     return std::unexpected(std::move(tail.error()));
   }
-  std::string_view content = text.substr(1, i - 1);
-  if (!has_escape) return Scalar::view(content);
+  std::string_view content = text.substr(1, close - 1);
+  if (content.find('\\') == std::string_view::npos) return Scalar::view(content);
   return decode_escapes(content, line);
 }
 
 Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
-  if (text.size() < 2) return unclosed_quote(line);
-  bool has_doubled = false;
-  std::size_t i = 1;
-  for (;;) {
-    if (i >= text.size()) return unclosed_quote(line);
-    if (text[i] == '\'') {
-      if (i + 1 < text.size() && text[i + 1] == '\'') {
-        has_doubled = true;
-        i += 2;
-        continue;
-      }
-      break;
-    }
-    ++i;
-  }
-  if (auto tail = check_tail(text.substr(i + 1), line); !tail) {
+  const std::size_t close = find_closing_quote(text);
+  if (close == std::string_view::npos) return unclosed_quote(line);
+  if (auto tail = check_tail(text.substr(close + 1), line); !tail) {
     return std::unexpected(std::move(tail.error()));
   }
-  std::string_view content = text.substr(1, i - 1);
-  if (!has_doubled) return Scalar::view(content);
+  // Inside the span a quote only occurs doubled.
+  std::string_view content = text.substr(1, close - 1);
+  if (content.find('\'') == std::string_view::npos) return Scalar::view(content);
   std::string out;
   out.reserve(content.size());
   for (std::size_t j = 0; j < content.size(); ++j) {

@@ -90,6 +90,11 @@ Result<Scalar> classify_value_scalar(std::string_view text, std::uint64_t line);
 template <bool Yaml11Bools>
 Result<Scalar> classify_scalar(std::string_view text, std::uint64_t line);
 
+// Index of the quote that closes the quoted span opened by text[0] (`"` or `'`), or npos
+// when the text ends first. Inside double quotes a backslash protects the next byte; inside
+// single quotes two quotes in a row stand for one.
+std::size_t find_closing_quote(std::string_view text);
+
 // `text` starts with the opening quote and runs to the end of its line.
 Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line);
 Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line);

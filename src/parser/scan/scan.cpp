@@ -1,5 +1,7 @@
 #include "parser/scan/scan.hpp"
 
+#include "scalar/scalar.hpp"
+
 #include <cstring>
 
 namespace corvane {
@@ -46,27 +48,6 @@ bool is_separator_at(std::string_view content, std::size_t i) {
   return i + 1 == content.size() || content[i + 1] == ' ';
 }
 
-// Index just past the quoted span opened at `i`, or npos when it does not close.
-std::size_t skip_quoted_span(std::string_view content, std::size_t i) {
-  const char quote = content[i];
-  for (std::size_t j = i + 1; j < content.size(); ++j) {
-    if (quote == '"') {
-      if (content[j] == '\\') {
-        ++j;
-      } else if (content[j] == '"') {
-        return j + 1;
-      }
-    } else if (content[j] == '\'') {
-      if (j + 1 < content.size() && content[j + 1] == '\'') {
-        ++j;
-      } else {
-        return j + 1;
-      }
-    }
-  }
-  return std::string_view::npos;
-}
-
 }  // namespace
 
 std::optional<std::size_t> find_map_colon(std::string_view content) {
@@ -76,8 +57,9 @@ std::optional<std::size_t> find_map_colon(std::string_view content) {
     while (i < content.size()) {
       const char c = content[i];
       if (c == '"' || c == '\'') {
-        i = skip_quoted_span(content, i);
-        if (i == std::string_view::npos) return std::nullopt;
+        const std::size_t close = find_closing_quote(content.substr(i));
+        if (close == std::string_view::npos) return std::nullopt;
+        i += close + 1;
         continue;
       }
       if (c == ':' && is_separator_at(content, i)) return i;
