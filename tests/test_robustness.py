@@ -1,9 +1,14 @@
-"""Repeated loads leave nothing behind, on success and on every kind of failure."""
+"""Repeated loads leave nothing behind, on success and on every kind of failure, and
+concurrent loads from several threads give the sequential results."""
 
+import ast
+import gc
+import pathlib
 import sys
+import threading
 import tracemalloc
 
-from conftest import ALL_FLAGS, CorvaneError, load
+from conftest import ALL_FLAGS, CorvaneError, load, same_value
 
 DOCUMENTS = [
     "a:\n  - 1\n  - x: y\n    z: [1, {b: ~}, 'q''s', \"\\u00e9\"]\nc: |\n  text\nd: .nan\ne: true",
@@ -20,13 +25,30 @@ DOCUMENTS = [
 ]
 
 
-def load_all():
-    for text in DOCUMENTS:
+
+def suite_documents():
+    """Every string literal of the test suite: valid documents, invalid ones and fragments."""
+    texts = set()
+    for path in sorted(pathlib.Path(__file__).parent.glob("test_*.py")):
+        for node in ast.walk(ast.parse(path.read_text(encoding="utf-8"))):
+            if isinstance(node, ast.Constant) and isinstance(node.value, str):
+                texts.add(node.value)
+    return sorted(texts)
+
+
+def outcome(text, flags):
+    try:
+        return load(text, **flags)
+    except CorvaneError as exc:
+        return (type(exc), exc.args)
+    except UnicodeEncodeError:  # literals with lone surrogates
+        return UnicodeEncodeError
+
+
+def load_all(documents=DOCUMENTS):
+    for text in documents:
         for flags in ALL_FLAGS:
-            try:
-                load(text, **flags)
-            except CorvaneError:
-                pass
+            outcome(text, flags)
 
 
 def test_singleton_reference_counts_stay_flat():
@@ -61,3 +83,50 @@ def test_failed_load_leaves_no_pending_exception():
         # A pending exception would surface here as a SystemError or be chained.
         assert load("ok: 1") == {"ok": 1}
         assert sys.exc_info() == (None, None, None)
+
+
+def test_every_test_document_leaves_nothing_behind():
+    documents = suite_documents()
+    assert len(documents) > 1000
+    load_all(documents)
+    gc.collect()
+    refcounts = [sys.getrefcount(obj) for obj in (None, True, False)]
+    objects = len(gc.get_objects())
+    tracemalloc.start()
+    try:
+        baseline, _ = tracemalloc.get_traced_memory()
+        for _ in range(5):
+            load_all(documents)
+        gc.collect()
+        current, _ = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert [sys.getrefcount(obj) for obj in (None, True, False)] == refcounts
+    # A container kept alive by a stray reference would stay tracked by the collector.
+    assert len(gc.get_objects()) - objects < 50
+    assert current - baseline < 50_000
+
+
+def test_eight_threads_get_the_sequential_results():
+    documents = suite_documents()
+    jobs = [(documents[i::8], ALL_FLAGS[i % 4]) for i in range(8)]
+    expected = [[outcome(text, flags) for text in texts] for texts, flags in jobs]
+    results = [None] * 8
+    start = threading.Barrier(8)
+
+    def work(index):
+        texts, flags = jobs[index]
+        start.wait()
+        results[index] = [[outcome(text, flags) for text in texts] for _ in range(3)]
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for index in range(8):
+        for run in results[index]:
+            assert len(run) == len(expected[index])
+            for got, want in zip(run, expected[index]):
+                assert got == want if isinstance(want, tuple) or want is UnicodeEncodeError \
+                    else same_value(got, want)
