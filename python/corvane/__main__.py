@@ -1,0 +1,5 @@
+import sys
+
+from corvane.cli import main
+
+sys.exit(main())
