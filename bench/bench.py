@@ -1,0 +1,605 @@
+"""Times Corvane's `load` against json, orjson, marshal, PyYAML (CSafeLoader) and ruamel.yaml
+(safe, C parser) on the same data, side by side in one process, and prints the tables.
+
+    python bench/bench.py [--quick] [--corpora NAME,...] [--details] [--markdown FILE] ...
+
+Every loader is first run once and its value compared with Corvane's (exact types, dict order);
+only then is anything timed. See bench/README.md for what each corpus and column means.
+"""
+
+import argparse
+import ctypes
+import datetime
+import gc
+import json
+import marshal
+import math
+import os
+import pathlib
+import platform
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = pathlib.Path(__file__).resolve().parent
+REPO = HERE.parent
+sys.path.insert(0, str(HERE))
+
+import make_corpora  # noqa: E402
+
+import _corvane  # noqa: E402
+
+REAL = REPO.parent / "shared" / "corpus" / "real"
+REAL_NAME = "real_world"
+
+REP_TARGET_S = 0.020  # one repetition runs enough calls to last this long
+SLOW_CALL_S = 1.0  # a call longer than this gets SLOW_REPS repetitions only
+SLOW_REPS = 3
+SINGLE_CALL_S = 10.0  # a call longer than this is timed once, without warm-up
+
+LOADERS = ["corvane", "json", "orjson", "marshal", "PyYAML", "ruamel"]
+SLOW_PEERS = ("PyYAML", "ruamel")
+
+
+# ---- values ----
+
+def same_value(a, b):
+    """Exact equality: types (1, 1.0 and True differ), dict order, NaN equal to NaN."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float):
+        if math.isnan(a) or math.isnan(b):
+            return math.isnan(a) and math.isnan(b)
+        return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
+    if isinstance(a, dict):
+        return len(a) == len(b) and all(
+            same_value(ka, kb) and same_value(va, vb) for (ka, va), (kb, vb) in zip(a.items(), b.items()))
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same_value(x, y) for x, y in zip(a, b))
+    return a == b
+
+
+def same(a, b):
+    # Version 2 of marshal writes types exactly and shares nothing, so equal bytes mean equal
+    # values; the slow walk only runs when they differ (NaN payloads, or a real difference).
+    try:
+        if marshal.dumps(a, 2) == marshal.dumps(b, 2):
+            return True
+    except ValueError:  # a value marshal cannot write (a peer's date, say)
+        return False
+    return same_value(a, b)
+
+
+def deep_size(value):
+    """Bytes of the objects a value holds, each object once (shared keys, small ints)."""
+    seen, stack, total = set(), [value], 0
+    while stack:
+        obj = stack.pop()
+        if id(obj) in seen:
+            continue
+        seen.add(id(obj))
+        total += sys.getsizeof(obj)
+        if isinstance(obj, dict):
+            stack.extend(obj.keys())
+            stack.extend(obj.values())
+        elif isinstance(obj, list):
+            stack.extend(obj)
+    return total
+
+
+# ---- corpora ----
+
+class Corpus:
+    """One timed unit: a single document, or many documents loaded one after the other."""
+
+    def __init__(self, name, texts, paths):
+        self.name = name
+        self.texts = texts
+        self.paths = paths
+        self.bytes = sum(len(t.encode("utf-8")) for t in texts)
+
+
+def read_text(path):
+    return path.read_bytes().decode("utf-8")  # keeps the line endings as they are
+
+
+def real_corpus():
+    """The real-world files that are valid UTF-8 and that Corvane loads with default flags."""
+    if not REAL.is_dir():
+        return None, "no ../shared/corpus/real"
+    texts, paths, skipped = [], [], 0
+    for path in sorted(p for p in REAL.rglob("*") if p.is_file() and p.name not in ("MANIFEST.tsv", "README.md")):
+        try:
+            text = read_text(path)
+            _corvane.load(text)
+        except (UnicodeDecodeError, _corvane.CorvaneError):
+            skipped += 1
+            continue
+        texts.append(text)
+        paths.append(path)
+    if not texts:
+        return None, "no loadable file under ../shared/corpus/real"
+    return Corpus(REAL_NAME, texts, paths), f"{len(texts)} files loaded, {skipped} skipped (refused or not UTF-8)"
+
+
+# ---- loaders ----
+
+def peers():
+    """name -> (make the inputs from the texts and Corvane's values, load one input)."""
+    import orjson
+    import yaml
+    from ruamel.yaml import YAML
+
+    ruamel = YAML(typ="safe", pure=False)
+    ruamel.allow_duplicate_keys = True  # as Corvane's default: the later value wins
+
+    as_yaml = lambda texts, values: list(texts)  # noqa: E731
+    # The JSON documents are json.dumps' default output (ASCII, escapes for the rest).
+    as_json = lambda texts, values: [json.dumps(v) for v in values]  # noqa: E731
+    as_json_bytes = lambda texts, values: [json.dumps(v).encode() for v in values]  # noqa: E731
+    as_marshal = lambda texts, values: [marshal.dumps(v) for v in values]  # noqa: E731
+    return {
+        "corvane": (as_yaml, _corvane.load),
+        "json": (as_json, json.loads),
+        # orjson gets bytes, its natural input: given a str that is not ASCII it would reuse the
+        # str's cached UTF-8 copy from the second call on, and so skip work the others do.
+        "orjson": (as_json_bytes, orjson.loads),
+        "marshal": (as_marshal, marshal.loads),
+        "PyYAML": (as_yaml, lambda text: yaml.load(text, Loader=yaml.CSafeLoader)),
+        "ruamel": (as_yaml, ruamel.load),
+    }
+
+
+def versions():
+    out = {"python": platform.python_version()}
+    for module in ("orjson", "yaml", "ruamel.yaml"):
+        try:
+            out[module] = __import__(module, fromlist=["__version__"]).__version__
+        except ImportError:
+            pass
+    return out
+
+
+# ---- timing ----
+
+class Timing:
+    def __init__(self, loader, input_bytes):
+        self.loader = loader
+        self.input_bytes = input_bytes
+        self.samples = []  # ns per pass over the corpus
+        self.inner = 1
+        self.reps = 0
+        self.single = False  # one run, no warm-up
+        self.slow = False  # SLOW_REPS repetitions only
+        self.equal = None  # documents equal to Corvane's value
+        self.docs = 0
+
+    @property
+    def median(self):
+        return statistics.median(self.samples)
+
+
+def timed_rep(call, inner):
+    """ns per call over `inner` calls. The values are kept until the clock stops, so freeing
+    them is not timed; gc is collected before and disabled during, the same for every loader."""
+    out = [None] * inner
+    gc.collect()
+    gc.disable()
+    try:
+        start = time.perf_counter_ns()
+        for i in range(inner):
+            out[i] = call()
+        elapsed = time.perf_counter_ns() - start
+    finally:
+        gc.enable()
+    return elapsed / inner, out
+
+
+def make_call(load, inputs):
+    if len(inputs) == 1:
+        only = inputs[0]
+        return lambda: load(only)
+    return lambda: list(map(load, inputs))
+
+
+def time_corpus(corpus, loaders, args, log):
+    """Checks every loader's value, then times them in interleaved rounds so that a change in
+    the machine's load hits all of them alike."""
+    table = peers()
+    reference = [_corvane.load(t) for t in corpus.texts]
+    plans = []
+    for name in loaders:
+        make_inputs, load = table[name]
+        inputs = make_inputs(corpus.texts, reference)
+        call = make_call(load, inputs)
+        timing = Timing(name, sum(len(x.encode()) if isinstance(x, str) else len(x) for x in inputs))
+        timing.docs = len(inputs)
+        # First call: the equality check, the warm-up and the size of one call.
+        try:
+            once, (values,) = timed_rep(call, 1)
+        except Exception as exc:  # a peer that refuses a document is reported, not timed
+            log(f"  {name}: failed on {corpus.name}: {type(exc).__name__}: {exc}")
+            continue
+        if len(inputs) == 1:
+            values = [values]
+        timing.equal = sum(same(v, r) for v, r in zip(values, reference))
+        del values
+        if timing.equal != len(inputs) and corpus.name != REAL_NAME:
+            log(f"\n!!! MISMATCH: {name} does not return Corvane's value on {corpus.name} !!!\n")
+        if once > SINGLE_CALL_S * 1e9:
+            timing.samples, timing.reps, timing.single = [once], 1, True
+            log(f"  {name}: one run of {once / 1e9:.1f} s")
+        else:
+            if once < SLOW_CALL_S * 1e9:
+                once, _ = timed_rep(call, 1)  # a second warm-up call, now with warm caches
+            timing.inner = max(1, math.ceil(REP_TARGET_S * 1e9 / once))
+            if once > SLOW_CALL_S * 1e9:
+                timing.reps, timing.slow = SLOW_REPS, True
+            else:
+                timing.reps = max(args.min_reps, math.ceil(args.min_time * 1e9 / (once * timing.inner)))
+        plans.append((timing, call))
+    del reference
+    rounds = max((t.reps for t, _ in plans if not t.single), default=0)
+    for r in range(rounds):
+        for timing, call in plans:
+            if not timing.single and r < timing.reps:
+                ns, out = timed_rep(call, timing.inner)
+                del out
+                timing.samples.append(ns)
+    return {t.loader: t for t, _ in plans}
+
+
+# ---- parse-only ----
+
+def parse_only(binary, corpora, args, log):
+    """name -> (median, min, max) ns per pass from the C++ timer; {} when it is not built."""
+    if not binary.exists():
+        log(f"parse-only timer not found at {binary} (bench/run.sh builds it); column left empty")
+        return {}
+    units = []
+    binary.parent.mkdir(parents=True, exist_ok=True)
+    for corpus in corpora:
+        if len(corpus.paths) == 1:
+            units.append(f"{corpus.name}={corpus.paths[0]}")
+        else:
+            listing = binary.parent / f"{corpus.name}.files"
+            listing.write_text("".join(f"{p}\n" for p in corpus.paths))
+            units.append(f"{corpus.name}=@{listing}")
+    cmd = [str(binary), "--min-time", str(args.min_time), "--min-reps", str(args.min_reps)] + units
+    out = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
+    found = {}
+    for line in out.splitlines():
+        name, size, _files, _reps, _inner, median, lo, hi = line.split("\t")
+        found[name] = (float(median), float(lo), float(hi))
+    return found
+
+
+# ---- memory ----
+
+def _status(field):
+    for line in pathlib.Path("/proc/self/status").read_text().splitlines():
+        if line.startswith(field + ":"):
+            return int(line.split()[1]) * 1024
+    raise RuntimeError(f"no {field} in /proc/self/status")
+
+
+def memory_probe(path, loader):
+    """Run in a fresh process: resident memory around one load of `path` with `loader`
+    (corvane for YAML, json for a JSON file). Prints a JSON object."""
+    trim = ctypes.CDLL("libc.so.6").malloc_trim
+    text = read_text(pathlib.Path(path))
+    load = {"corvane": _corvane.load, "json": json.loads}[loader]
+    input_bytes = len(text.encode("utf-8"))
+    text_size = sys.getsizeof(text)
+    gc.collect()
+    trim(0)
+    pathlib.Path("/proc/self/clear_refs").write_text("5")  # resets the high-water mark
+    before = _status("VmRSS")
+    value = load(text)
+    peak = _status("VmHWM")
+    del text
+    gc.collect()
+    trim(0)
+    after = _status("VmRSS")
+    result = after - (before - text_size)  # what the value keeps, once the input is gone
+    print(json.dumps({
+        "input_bytes": input_bytes,
+        "result_rss": result,
+        "result_objects": deep_size(value),
+        "transient_peak": peak - before - result,
+    }))
+
+
+def memory(corpora, workdir, log):
+    """(corpus, loader) -> probe figures, for corvane and, on the JSON dump, json."""
+    rows = {}
+    workdir.mkdir(parents=True, exist_ok=True)
+    for corpus in corpora:
+        if len(corpus.paths) != 1:
+            continue  # page-sized noise on documents of a few kilobytes
+        # The JSON text is written here so that the probe's heap holds nothing of the YAML load.
+        dump = workdir / f"{corpus.name}.json"
+        dump.write_text(json.dumps(_corvane.load(corpus.texts[0])), encoding="utf-8")
+        for loader, path in (("corvane", corpus.paths[0]), ("json", dump)):
+            cmd = [sys.executable, __file__, "--memory-probe", str(path), loader]
+            out = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
+            rows[(corpus.name, loader)] = json.loads(out)
+        dump.unlink()
+        log(f"  memory: {corpus.name}")
+    return rows
+
+
+# ---- output ----
+
+def fmt_time(ns):
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("µs", 1e3)):
+        if ns >= scale:
+            return f"{ns / scale:.3g} {unit}" if ns / scale < 100 else f"{ns / scale:.0f} {unit}"
+    return f"{ns:.0f} ns"
+
+
+def fmt_bytes(n):
+    for unit, scale in (("MB", 1 << 20), ("KB", 1 << 10)):
+        if n >= scale:
+            return f"{n / scale:.3g} {unit}" if n / scale < 100 else f"{n / scale:.0f} {unit}"
+    return f"{n} B"
+
+
+def fmt_ratio(x):
+    return "–" if x is None else (f"{x:.2f}" if x < 10 else f"{x:.0f}")
+
+
+def table(header, rows):
+    widths = [max(len(str(c)) for c in col) for col in zip(header, *rows)]
+    right = [i > 0 for i in range(len(header))]
+    line = lambda cells: "| " + " | ".join(  # noqa: E731
+        str(c).rjust(w) if r else str(c).ljust(w) for c, w, r in zip(cells, widths, right)) + " |"
+    sep = "|" + "|".join(("-" * (w + 1) + ":") if r else ("-" * (w + 2)) for w, r in zip(widths, right)) + "|"
+    return "\n".join([line(header), sep] + [line(r) for r in rows])
+
+
+def main_table(corpora, results, parsed):
+    header = ["corpus", "size", "corvane", "spread", "MB/s", "parse-only", "share",
+              "json", "orjson", "marshal", "PyYAML", "ruamel",
+              "corvane/json", "corvane/orjson", "corvane/marshal", "PyYAML/corvane", "ruamel/corvane"]
+    rows = []
+    for corpus in corpora:
+        res = results[corpus.name]
+        c = res["corvane"]
+        med = lambda n: res[n].median if n in res else None  # noqa: E731
+
+        def cell(n):
+            if n not in res:
+                return "–"
+            t = res[n]
+            mark = ("¹" if t.single else "") + ("" if t.equal == t.docs else "≠")
+            return fmt_time(t.median) + mark
+
+        lo, hi = min(c.samples), max(c.samples)
+        spread = f"-{100 * (1 - lo / c.median):.0f}/+{100 * (hi / c.median - 1):.0f}%"
+        p = parsed.get(corpus.name)
+        ratio = lambda a, b: None if a is None or b is None else a / b  # noqa: E731
+        rows.append([
+            corpus.name, fmt_bytes(corpus.bytes), fmt_time(c.median), spread,
+            f"{corpus.bytes / (1 << 20) / (c.median / 1e9):.0f}",
+            fmt_time(p[0]) if p else "–", f"{100 * p[0] / c.median:.0f}%" if p else "–",
+            cell("json"), cell("orjson"), cell("marshal"), cell("PyYAML"), cell("ruamel"),
+            fmt_ratio(ratio(c.median, med("json"))), fmt_ratio(ratio(c.median, med("orjson"))),
+            fmt_ratio(ratio(c.median, med("marshal"))), fmt_ratio(ratio(med("PyYAML"), c.median)),
+            fmt_ratio(ratio(med("ruamel"), c.median)),
+        ])
+    return table(header, rows)
+
+
+def detail_table(corpora, results):
+    header = ["corpus", "loader", "input", "median", "min", "max", "reps × calls", "MB/s", "equal"]
+    rows = []
+    for corpus in corpora:
+        for name, t in results[corpus.name].items():
+            rows.append([corpus.name, name, fmt_bytes(t.input_bytes), fmt_time(t.median), fmt_time(min(t.samples)),
+                         fmt_time(max(t.samples)), f"{t.reps} × {t.inner}",
+                         f"{t.input_bytes / (1 << 20) / (t.median / 1e9):.1f}", f"{t.equal}/{t.docs}"])
+    return table(header, rows)
+
+
+def scaling_table(corpora, results, parsed):
+    sizes = [c for c in corpora if c.name.startswith("config_")]
+    if not sizes:
+        return None, []
+    header = ["corpus", "size", "corvane ns/B", "parse-only ns/B", "json ns/B (YAML bytes)"]
+    rows, per_byte = [], {}
+    for corpus in sizes:
+        res = results[corpus.name]
+        nsb = {"corvane": res["corvane"].median / corpus.bytes}
+        if "json" in res:
+            nsb["json"] = res["json"].median / corpus.bytes
+        if corpus.name in parsed:
+            nsb["parse-only"] = parsed[corpus.name][0] / corpus.bytes
+        per_byte[corpus.name] = nsb
+        rows.append([corpus.name, fmt_bytes(corpus.bytes), f"{nsb['corvane']:.2f}",
+                     f"{nsb['parse-only']:.2f}" if "parse-only" in nsb else "–",
+                     f"{nsb['json']:.2f}" if "json" in nsb else "–"])
+    notes = []
+    big, ref = per_byte.get("config_50MB"), per_byte.get("config_1MB")
+    if big and ref:
+        for key in ("corvane", "parse-only", "json"):
+            if key in big and key in ref:
+                r = big[key] / ref[key]
+                notes.append(f"ns/byte at 50 MB ÷ ns/byte at 1 MB, {key}: {r:.2f}"
+                             + (" (limit 1.2)" if key == "corvane" else ""))
+    return table(header, rows), notes
+
+
+def memory_table(corpora, mem):
+    header = ["corpus", "input", "value (RSS)", "value (objects)", "corvane peak above value",
+              "÷ input", "json peak above value", "÷ JSON input"]
+    rows = []
+    for corpus in corpora:
+        c = mem.get((corpus.name, "corvane"))
+        if not c:
+            continue
+        j = mem.get((corpus.name, "json"))
+        rows.append([corpus.name, fmt_bytes(c["input_bytes"]), fmt_bytes(max(c["result_rss"], 0)),
+                     fmt_bytes(c["result_objects"]), fmt_bytes(max(c["transient_peak"], 0)),
+                     f"{c['transient_peak'] / c['input_bytes']:.2f}",
+                     fmt_bytes(max(j["transient_peak"], 0)) if j else "–",
+                     f"{j['transient_peak'] / j['input_bytes']:.2f}" if j else "–"])
+    return table(header, rows)
+
+
+def machine():
+    model = "unknown CPU"
+    try:
+        for line in subprocess.run(["lscpu"], capture_output=True, text=True).stdout.splitlines():
+            if line.startswith("Model name:"):
+                model = line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return f"{model}, {os.cpu_count()} cores, {platform.system()} {platform.release()}"
+
+
+# ---- driver ----
+
+def parse_args(argv):
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    names = list(make_corpora.CORPORA) + [REAL_NAME]
+    ap.add_argument("--corpora", default=",".join(names),
+                    help=f"comma-separated subset of: {', '.join(names)} (default: all)")
+    ap.add_argument("--quick", action="store_true", help="skip config_50MB, PyYAML and ruamel; shorter timings")
+    ap.add_argument("--no-slow-peers", action="store_true", help="leave PyYAML and ruamel out")
+    ap.add_argument("--no-memory", action="store_true", help="skip the memory pass")
+    ap.add_argument("--details", action="store_true", help="also print every loader's median, min, max and reps")
+    ap.add_argument("--min-time", type=float, default=0.2, help="seconds of timed calls per loader and corpus (0.2)")
+    ap.add_argument("--min-reps", type=int, default=5, help="repetitions per loader and corpus, at least (5)")
+    ap.add_argument("--data", type=pathlib.Path, default=HERE / "data", help="where the corpora are generated")
+    ap.add_argument("--out", type=pathlib.Path, default=HERE / "out",
+                    help="build and scratch folder; the parse-only timer is OUT/parse_only")
+    ap.add_argument("--markdown", type=pathlib.Path, help="also write the report to this file")
+    ap.add_argument("--json", type=pathlib.Path, help="also write the raw figures to this file")
+    ap.add_argument("--memory-probe", nargs=2, metavar=("FILE", "LOADER"), help=argparse.SUPPRESS)
+    args = ap.parse_args(argv)
+    args.names = [n.strip() for n in args.corpora.split(",") if n.strip()]
+    unknown = [n for n in args.names if n not in names]
+    if unknown:
+        ap.error(f"unknown corpus: {', '.join(unknown)}")
+    if args.quick:
+        args.names = [n for n in args.names if n != "config_50MB"]
+        args.no_slow_peers = True
+        args.min_time, args.min_reps = min(args.min_time, 0.1), min(args.min_reps, 3)
+    return args
+
+
+def main(argv):
+    args = parse_args(argv)
+    if args.memory_probe:
+        return memory_probe(*args.memory_probe)
+    report = []
+
+    def log(text=""):
+        print(text, file=sys.stderr, flush=True)
+
+    def out(text=""):
+        print(text, flush=True)
+        report.append(text)
+
+    started = time.time()
+    generated = [n for n in args.names if n in make_corpora.CORPORA]
+    log(f"corpora: generating into {args.data} (kept when already up to date)")
+    corpora = [Corpus(p.stem, [read_text(p)], [p]) for p in make_corpora.write(args.data, generated)]
+    real_note = None
+    if REAL_NAME in args.names:
+        real, real_note = real_corpus()
+        log(f"{REAL_NAME}: {real_note}")
+        if real:
+            corpora.append(real)
+
+    loaders = [n for n in LOADERS if not (args.no_slow_peers and n in SLOW_PEERS)]
+    log("parse-only timer ...")
+    parsed = parse_only(args.out / "parse_only", corpora, args, log)
+    results = {}
+    for corpus in corpora:
+        log(f"timing {corpus.name} ({fmt_bytes(corpus.bytes)}) ...")
+        results[corpus.name] = time_corpus(corpus, loaders, args, log)
+    mem = {}
+    if not args.no_memory:
+        log("memory pass (one fresh process per measurement) ...")
+        mem = memory(corpora, args.out / "memory", log)
+
+    v = versions()
+    out("## Corvane benchmark")
+    out()
+    out(f"- machine: {machine()}")
+    out(f"- date: {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}")
+    out(f"- Python {v['python']}; orjson {v.get('orjson', '–')}, PyYAML {v.get('yaml', '–')} (CSafeLoader), "
+        f"ruamel.yaml {v.get('ruamel.yaml', '–')} (typ='safe', C parser)")
+    out(f"- command: bench/run.sh {' '.join(argv)}".rstrip())
+    out("- times are medians per load of the whole corpus; gc.collect() before and gc disabled during every "
+        "timed repetition, for every loader alike; values freed after the clock stops")
+    out()
+    out(main_table(corpora, results, parsed))
+    out()
+    out("size and MB/s: the YAML input (UTF-8 bytes). spread: min and max repetition against the median. "
+        "parse-only: the C++ parser with a sink that builds nothing (bench/parse_only.cpp); share: of the "
+        "corvane time. json, orjson, marshal load the same value dumped as JSON (orjson from bytes) or with marshal. "
+        "corvane/x: below 1 means corvane is faster; PyYAML/corvane and ruamel/corvane: how many times slower.")
+    notes = []
+    for corpus in corpora:
+        for name, t in results[corpus.name].items():
+            if t.single:
+                notes.append(f"¹ {name} on {corpus.name}: one run, not warmed up (a call takes over {SINGLE_CALL_S:.0f} s)")
+            if t.equal != t.docs:
+                notes.append(f"≠ {name} on {corpus.name}: {t.equal} of {t.docs} documents equal to Corvane's value")
+    slow = sorted({(c.name, n) for c in corpora for n, t in results[c.name].items()
+                   if t.slow})
+    if slow:
+        notes.append(f"{SLOW_REPS} repetitions only (a call takes over {SLOW_CALL_S:.0f} s): "
+                     + ", ".join(f"{n} on {c}" for c, n in slow))
+    if real_note:
+        notes.append(f"{REAL_NAME}: {real_note}; timed as a whole, one document after another")
+    for note in notes:
+        out(f"- {note}")
+    if args.details:
+        out()
+        out("### Every loader")
+        out()
+        out(detail_table(corpora, results))
+    scaling, scaling_notes = scaling_table(corpora, results, parsed)
+    if scaling:
+        out()
+        out("### Scaling (config documents)")
+        out()
+        out(scaling)
+        out()
+        for note in scaling_notes:
+            out(f"- {note}")
+    if mem:
+        out()
+        out("### Memory (resident, one fresh process per figure)")
+        out()
+        out(memory_table(corpora, mem))
+        out()
+        out("value: what the loaded value keeps (RSS after the load with the input freed; objects: sum of "
+            "sys.getsizeof). peak above value: the high-water mark during the load above the input and the "
+            "finished value, i.e. the loader's working memory; ÷ input: that against the input's size.")
+    mismatched = [(c.name, n) for c in corpora if c.name != REAL_NAME
+                  for n, t in results[c.name].items() if t.equal != t.docs]
+    if mismatched:
+        out()
+        out("**MISMATCH**: " + ", ".join(f"{n} on {c}" for c, n in mismatched) + " did not return Corvane's value")
+    log(f"done in {time.time() - started:.0f} s")
+    if args.markdown:
+        args.markdown.write_text("\n".join(report) + "\n")
+    if args.json:
+        args.json.write_text(json.dumps({
+            "timings": {c: {n: {"samples_ns": t.samples, "inner": t.inner, "input_bytes": t.input_bytes,
+                                "equal": t.equal, "docs": t.docs} for n, t in r.items()} for c, r in results.items()},
+            "parse_only_ns": parsed,
+            "memory": {f"{c}/{n}": m for (c, n), m in mem.items()},
+            "bytes": {c.name: c.bytes for c in corpora},
+        }, indent=1))
+    return 1 if mismatched else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
