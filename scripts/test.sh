@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Corvane into a virtual environment (.venv) with warnings as errors, checks the C++
-# formatting and runs the whole test suite. Extra arguments go to pytest.
+# formatting, runs the whole test suite, then checks the wheel and the sdist
+# (scripts/check_wheel.sh). Extra arguments go to pytest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 python3 -m venv .venv
@@ -10,3 +11,4 @@ clang-format --dry-run --Werror $(git ls-files 'src/*.cpp' 'src/*.hpp')
 python -m pip install -q --disable-pip-version-check \
   --config-settings=cmake.define.CORVANE_WERROR=ON .
 python -m pytest -q tests "$@"
+scripts/check_wheel.sh

@@ -165,7 +165,10 @@ def json_chunks(value: Value, indent: int) -> Iterator[str]:
 
 def write_line(stream: BinaryIO, text: str) -> None:
     # Always UTF-8 whatever the locale; surrogateescape gives back undecodable bytes of paths.
-    stream.write(text.encode("utf-8", "surrogateescape") + b"\n")
+    data = memoryview(text.encode("utf-8", "surrogateescape") + b"\n")
+    # Under `python -u` the stream is unbuffered and one write may take only part of the data.
+    while data:
+        data = data[stream.write(data) or 0:]
     stream.flush()
 
 

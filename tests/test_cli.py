@@ -1,0 +1,187 @@
+"""The command line, end to end: `python -m corvane` and the `corvane` script in subprocesses."""
+
+import importlib.metadata
+import json
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+import corvane
+
+EXAMPLES = sorted((pathlib.Path(__file__).resolve().parents[1] / "examples").glob("*.yaml"))
+# Whatever the locale says, the output is UTF-8.
+ASCII_ENV = dict(os.environ, PYTHONIOENCODING="ascii", LC_ALL="C")
+
+
+def run(*args, stdin=b"", env=None, command=(sys.executable, "-m", "corvane")):
+    return subprocess.run([*command, *map(str, args)], input=stdin, capture_output=True, env=env, timeout=120)
+
+
+def write(tmp_path, name, data):
+    path = tmp_path / name
+    path.write_bytes(data.encode() if isinstance(data, str) else data)
+    return path
+
+
+def strict_json(text):
+    """Parses JSON that must be valid: NaN and Infinity are not."""
+    def refuse(constant):
+        raise AssertionError(f"{constant} in the output")
+    return json.loads(text, parse_constant=refuse)
+
+
+@pytest.mark.parametrize("path", EXAMPLES, ids=lambda p: p.name)
+@pytest.mark.parametrize("indent", [None, 4, 0])
+def test_examples_print_as_json_dumps_writes_them(path, indent):
+    args = [] if indent is None else ["--indent", indent]
+    result = run(*args, path)
+    assert (result.returncode, result.stderr) == (0, b"")
+    value = corvane.load(path.read_text(encoding="utf-8"))
+    expected = json.dumps(value, ensure_ascii=False, indent=2 if indent is None else (indent or None))
+    assert result.stdout.decode("utf-8") == expected + "\n"
+
+
+@pytest.mark.parametrize("document, expected", [
+    pytest.param("name: café ✓\n", '{"name": "café ✓"}', id="non-ascii-kept"),
+    pytest.param("a: 1\r\nb: [x, '']\r\n", '{"a": 1, "b": ["x", ""]}', id="crlf-lines"),
+    pytest.param("[.nan, .inf, -.inf, -0.0, 1e300]", '[".nan", ".inf", "-.inf", -0.0, 1e+300]', id="nonfinite-as-strings"),
+    pytest.param("{.nan: a, -.inf: b, 1: c, 2.5: d, false: e, ~: f, '': g}",
+                 '{".nan": "a", "-.inf": "b", "1": "c", "2.5": "d", "false": "e", "null": "f", "": "g"}', id="keys"),
+    pytest.param("a: {}\nb: []\nc:\n", '{"a": {}, "b": [], "c": null}', id="empty"),
+    pytest.param("", "null", id="empty-document"),
+])
+def test_values_are_written_as_valid_json(document, expected):
+    result = run("--indent", 0, "-", stdin=document.encode(), env=ASCII_ENV)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert result.stdout == expected.encode() + b"\n"
+    strict_json(result.stdout)
+
+
+def test_nesting_deeper_than_the_recursion_limit():
+    depth = 20 * sys.getrecursionlimit()
+    result = run("--indent", 0, "-", stdin=("a: " + "[" * depth + "]" * depth).encode())
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert result.stdout == b'{"a": ' + b"[" * depth + b"]" * depth + b"}\n"
+    levels = 2 * sys.getrecursionlimit()
+    blocks = "".join(f"{'  ' * level}k{level}:\n" for level in range(levels))
+    result = run("-", stdin=blocks.encode())
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.decode().splitlines()
+    assert len(lines) == 2 * levels + 1 and lines[levels] == f'{"  " * levels}"k{levels - 1}": null'
+
+
+@pytest.mark.parametrize("args, document, status, stdout, stderr", [
+    pytest.param([], "a: 1\na: yes", 0, '{"a": "yes"}', "", id="defaults"),
+    pytest.param(["--strict"], "a: 1\na: yes", 1, "", "<stdin>:2: Duplicate key: 'a'", id="strict"),
+    pytest.param(["--yaml-1-1-bools"], "a: 1\na: yes", 0, '{"a": true}', "", id="bools"),
+    pytest.param(["--strict", "--yaml-1-1-bools"], "[{on: 1, yes: 2}]", 1, "",
+                 "<stdin>:1: Duplicate key in flow map: True", id="both"),
+    pytest.param([], "a: 1\nb: &x 2", 1, "", "<stdin>:2: Anchors are not supported in Corvane", id="unsupported"),
+    pytest.param([], "{1: a, '1': b}", 1, "", "<stdin>: cannot write as JSON: the keys 1 and '1' both become \"1\"",
+                 id="keys-that-collide-in-json"),
+])
+def test_flags_and_errors_from_standard_input(args, document, status, stdout, stderr):
+    result = run("--indent", 0, *args, "-", stdin=document.encode())
+    assert result.returncode == status
+    assert result.stdout.decode() == (stdout + "\n" if stdout else "")
+    assert result.stderr.decode() == (stderr + "\n" if stderr else "")
+
+
+def test_check_reports_each_problem_as_path_line_message(tmp_path):
+    good = write(tmp_path, "good.yaml", "a: 1\n")
+    files = [
+        good,
+        write(tmp_path, "anchor.yaml", "a: 1\nb: &x 2\n"),
+        write(tmp_path, "twice.yaml", "a: 1\n\na: 2\n"),
+        write(tmp_path, "latin1.yaml", "a: 1\nb: x\nc: caf\xe9\n".encode("latin-1")),
+        tmp_path / "missing.yaml",
+        tmp_path,
+        EXAMPLES[0],
+    ]
+    result = run("--check", "--strict", *files)
+    assert (result.returncode, result.stderr) == (1, b"")
+    assert result.stdout.decode().splitlines() == [
+        f"{tmp_path}/anchor.yaml:2: Anchors are not supported in Corvane",
+        f"{tmp_path}/twice.yaml:3: Duplicate key: 'a'",
+        f"{tmp_path}/latin1.yaml:3: not valid UTF-8: invalid continuation byte (byte 0xe9)",
+        f"{tmp_path}/missing.yaml: cannot read: No such file or directory",
+        f"{tmp_path}: cannot read: Is a directory",
+    ]
+    assert run("--check", good, *EXAMPLES).returncode == 0
+    lenient = run("--check", good, files[2], "-", stdin=b"x: [1]")
+    assert (lenient.returncode, lenient.stdout, lenient.stderr) == (0, b"", b"")
+
+
+# Paths under the test's directory; an absolute one replaces it.
+@pytest.mark.parametrize("name, reason", [
+    pytest.param("missing.yaml", "No such file or directory", id="missing"),
+    pytest.param(".", "Is a directory", id="directory"),
+    pytest.param("file/x.yaml", "Not a directory", id="under-a-file"),
+    # Opens, then fails to read: address 0 of the reading process is not mapped.
+    pytest.param("/proc/self/mem", "Input/output error", id="read-fails"),
+])
+def test_unreadable_file_gives_one_line(tmp_path, name, reason):
+    write(tmp_path, "file", "a: 1")
+    path = tmp_path / name
+    result = run(path)
+    assert (result.returncode, result.stdout) == (1, b"")
+    assert result.stderr.decode() == f"{path}: cannot read: {reason}\n"
+
+
+@pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() == 0, reason="root reads any file")
+def test_file_without_read_permission_gives_one_line(tmp_path):
+    path = write(tmp_path, "secret.yaml", "a: 1")
+    path.chmod(0)
+    result = run(path)
+    assert (result.returncode, result.stderr) == (1, f"{path}: cannot read: Permission denied\n".encode())
+
+
+@pytest.mark.parametrize("data, line, reason", [
+    pytest.param(b"\xff", 1, "invalid start byte (byte 0xff)", id="first-byte"),
+    pytest.param(b"a: 1\n\nb: \xc3(\n", 3, "invalid continuation byte (byte 0xc3)", id="third-line"),
+    pytest.param(b"a: 1\nb: \xe2\x82", 2, "unexpected end of data (byte 0xe2)", id="cut-short"),
+])
+def test_invalid_utf8_names_the_line(tmp_path, data, line, reason):
+    path = write(tmp_path, "bad.yaml", data)
+    result = run(path)
+    assert (result.returncode, result.stdout) == (1, b"")
+    assert result.stderr.decode() == f"{path}:{line}: not valid UTF-8: {reason}\n"
+
+
+@pytest.mark.parametrize("args, needle", [
+    pytest.param([], "the following arguments are required: FILE", id="no-file"),
+    pytest.param(["a.yaml", "b.yaml"], "give one FILE to print as JSON, or --check", id="two-files-to-print"),
+    pytest.param(["--check", "--indent", "2", "a.yaml"], "--indent applies to JSON output", id="indent-with-check"),
+    pytest.param(["--indent", "-1", "a.yaml"], "argument --indent", id="negative-indent"),
+    pytest.param(["--indent", "two", "a.yaml"], "argument --indent", id="word-indent"),
+    pytest.param(["--strcit", "a.yaml"], "unrecognized arguments: --strcit", id="unknown-option"),
+])
+def test_usage_errors_exit_2(args, needle):
+    result = run(*args)
+    assert (result.returncode, result.stdout) == (2, b"")
+    assert result.stderr.startswith(b"usage: corvane ") and needle.encode() in result.stderr, result.stderr
+
+
+def test_console_script_and_version():
+    script = pathlib.Path(sys.executable).with_name("corvane")
+    result = run(EXAMPLES[0], command=(script,))
+    assert (result.returncode, result.stdout) == (0, run(EXAMPLES[0]).stdout)
+    version = run("--version", command=(script,))
+    assert version.stdout.decode() == f"corvane {importlib.metadata.version('corvane')}\n"
+
+
+@pytest.mark.parametrize("unbuffered", [False, True])
+def test_reader_leaving_early_is_not_an_error_report(unbuffered):
+    document = "".join(f"- item number {i}\n" for i in range(50_000)).encode()
+    env = {name: value for name, value in os.environ.items() if name != "PYTHONUNBUFFERED"}
+    process = subprocess.Popen([sys.executable, *(["-u"] if unbuffered else []), "-m", "corvane", "-"],
+                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    process.stdin.write(document)
+    process.stdin.close()
+    assert process.stdout.read(2) == b"[\n"
+    process.stdout.close()
+    assert process.wait(timeout=120) == 1
+    assert process.stderr.read() == b""

@@ -1,0 +1,21 @@
+"""The installed type information: mypy --strict accepts the corvane package itself and a
+program that uses every public name (and rejects its marked misuses), and the program runs."""
+
+import pathlib
+import subprocess
+import sys
+
+SAMPLE_DIR = pathlib.Path(__file__).resolve().parent / "typecheck"
+
+
+def test_mypy_strict_passes_on_the_package_and_the_sample(tmp_path):
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path), "-p", "corvane", "-m", "sample"],
+        cwd=SAMPLE_DIR, capture_output=True, text=True, timeout=600)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.startswith("Success: no issues found in 4 source files"), result.stdout
+
+
+def test_sample_runs():
+    result = subprocess.run([sys.executable, "sample.py"], cwd=SAMPLE_DIR, capture_output=True, text=True, timeout=120)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "", "")

@@ -1,0 +1,65 @@
+"""A program that uses every public name of corvane and _corvane; tests/test_typing.py checks
+it with `mypy --strict` and runs it. Each `type: ignore` marks a misuse the stubs must catch:
+mypy --strict reports an ignore that is not needed, so a stub that accepted it fails the check."""
+
+import os
+from collections.abc import Sequence
+
+from typing_extensions import assert_type
+
+import _corvane
+import corvane
+from corvane.cli import main
+
+
+def setting(config: corvane.Value, *path: str) -> corvane.Value:
+    for key in path:
+        if not isinstance(config, dict):
+            raise LookupError(key)
+        config = config[key]
+    return config
+
+
+def port(config: corvane.Value) -> int:
+    value = setting(config, "service", "port")
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"port must be an integer, not {value!r}")
+    return value
+
+
+def first_problem(documents: Sequence[str]) -> str | None:
+    for document in documents:
+        try:
+            corvane.load(document, strict=True, yaml_1_1_bools=False)
+        except corvane.UnsupportedFeatureError as exc:
+            return f"unsupported: {exc}"
+        except corvane.ParseError as exc:
+            return f"invalid: {exc.args[0]}"
+    return None
+
+
+config = corvane.load("service:\n  port: 8080\n  hosts: [a, b]\n  flags: {x: on}\n")
+assert_type(config, corvane.Value)
+assert_type(_corvane.load("a: 1", True, yaml_1_1_bools=True), corvane.Value)
+keys: list[corvane.Scalar] = [None, True, 1, 1.5, "k"]
+hosts = setting(config, "service", "hosts")
+assert isinstance(hosts, list) and [host for host in hosts if isinstance(host, str)] == ["a", "b"]
+assert port(config) == 8080
+assert first_problem(["a: 1", "b: &x 1"]) == "unsupported: line 1: Anchors are not supported in Corvane"
+assert first_problem(["a: 1\na: 2"]) == "invalid: line 2: Duplicate key: 'a'"
+error: corvane.CorvaneError = corvane.ParseError("line 1: x")
+base: ValueError = _corvane.UnsupportedFeatureError("line 1: y")
+assert isinstance(error, ValueError) and isinstance(base, _corvane.CorvaneError)
+version: str = corvane.__version__
+names: list[str] = corvane.__all__ + _corvane.__all__
+assert main(["--check", os.devnull]) == 0
+
+
+def misuses() -> None:  # checked, never called
+    corvane.load(b"a: 1")  # type: ignore[arg-type]
+    corvane.load("a: 1", strict="yes")  # type: ignore[arg-type]
+    corvane.load("a: 1", flags=0)  # type: ignore[call-arg]
+    count: int = corvane.load("1")  # type: ignore[assignment]
+    text: str = setting(config)  # type: ignore[assignment]
+    corvane.ParseError("line 1: x").lineno  # type: ignore[attr-defined]
+    status: str = main([])  # type: ignore[assignment]
