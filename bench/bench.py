@@ -433,16 +433,18 @@ def scaling_table(corpora, results, parsed):
 
 def memory_table(corpora, mem):
     header = ["corpus", "input", "value (RSS)", "value (objects)", "corvane peak above value",
-              "÷ input", "json peak above value", "÷ JSON input"]
+              "÷ input", "− input", "json peak above value", "÷ JSON input"]
     rows = []
     for corpus in corpora:
         c = mem.get((corpus.name, "corvane"))
         if not c:
             continue
         j = mem.get((corpus.name, "json"))
+        over = c["transient_peak"] - c["input_bytes"]
         rows.append([corpus.name, fmt_bytes(c["input_bytes"]), fmt_bytes(max(c["result_rss"], 0)),
                      fmt_bytes(c["result_objects"]), fmt_bytes(max(c["transient_peak"], 0)),
                      f"{c['transient_peak'] / c['input_bytes']:.2f}",
+                     ("+" if over > 0 else "-") + fmt_bytes(abs(over)),
                      fmt_bytes(max(j["transient_peak"], 0)) if j else "–",
                      f"{j['transient_peak'] / j['input_bytes']:.2f}" if j else "–"])
     return table(header, rows)
@@ -509,10 +511,13 @@ def main(argv):
     corpora = [Corpus(p.stem, [read_text(p)], [p]) for p in make_corpora.write(args.data, generated)]
     real_note = None
     if REAL_NAME in args.names:
-        real, real_note = real_corpus()
-        log(f"{REAL_NAME}: {real_note}")
+        real, found = real_corpus()
+        log(f"{REAL_NAME}: {found}")
         if real:
             corpora.append(real)
+            real_note = f"{REAL_NAME}: {found}; timed as a whole, one document after another"
+        else:
+            real_note = f"{REAL_NAME} skipped: {found}"
 
     loaders = [n for n in LOADERS if not (args.no_slow_peers and n in SLOW_PEERS)]
     log("parse-only timer ...")
@@ -556,7 +561,7 @@ def main(argv):
         notes.append(f"{SLOW_REPS} repetitions only (a call takes over {SLOW_CALL_S:.0f} s): "
                      + ", ".join(f"{n} on {c}" for c, n in slow))
     if real_note:
-        notes.append(f"{REAL_NAME}: {real_note}; timed as a whole, one document after another")
+        notes.append(real_note)
     for note in notes:
         out(f"- {note}")
     if args.details:
@@ -581,7 +586,8 @@ def main(argv):
         out()
         out("value: what the loaded value keeps (RSS after the load with the input freed; objects: sum of "
             "sys.getsizeof). peak above value: the high-water mark during the load above the input and the "
-            "finished value, i.e. the loader's working memory; ÷ input: that against the input's size.")
+            "finished value, i.e. the loader's working memory; ÷ input and − input: that against the input's size "
+            "(the aim: at most the input's size plus a small constant).")
     mismatched = [(c.name, n) for c in corpora if c.name != REAL_NAME
                   for n, t in results[c.name].items() if t.equal != t.docs]
     if mismatched:
