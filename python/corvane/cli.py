@@ -24,8 +24,8 @@ from corvane import CorvaneError, Scalar, Value, __version__, load
 STDIN = "-"
 STDIN_NAME = "<stdin>"
 
-# JSON has no NaN or infinities; they are written as the strings YAML spells them with, so the
-# output stays valid JSON and loading it with Corvane as YAML gives the floats back.
+# JSON has no NaN or infinities: they are written as strings, spelt as in YAML, so that the
+# output stays valid JSON for every reader and the values stay recognisable.
 NONFINITE_NAMES = {math.inf: ".inf", -math.inf: "-.inf"}
 NAN_NAME = ".nan"
 
