@@ -33,7 +33,10 @@ abi3audit --strict --report "$wheel"
 echo
 echo "wheel: $(basename "$wheel")"
 
-python -m build --sdist --quiet --outdir "$work/sdist" . >/dev/null
+if ! python -m build --sdist --outdir "$work/sdist" . >"$work/sdist.log" 2>&1; then
+  cat "$work/sdist.log" >&2
+  exit 1
+fi
 python -m venv "$work/venv"
 "$work/venv/bin/python" -m pip install -q --disable-pip-version-check "$work"/sdist/corvane-*.tar.gz
 # From the scratch directory, so that nothing is imported from the source tree.
