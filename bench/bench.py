@@ -451,13 +451,18 @@ def memory_table(corpora, mem):
 
 
 def machine():
-    model = "unknown CPU"
+    info = {}
     try:
         for line in subprocess.run(["lscpu"], capture_output=True, text=True).stdout.splitlines():
-            if line.startswith("Model name:"):
-                model = line.split(":", 1)[1].strip()
+            key, _, value = line.partition(":")
+            info[key.strip()] = value.strip()
     except OSError:
         pass
+    model = info.get("Model name", "unknown CPU")
+    if "CPU family" in info:
+        model += f" (family {info['CPU family']}, model {info.get('Model', '?')})"
+    if "Hypervisor vendor" in info:
+        model += f", virtual machine ({info['Hypervisor vendor']})"
     return f"{model}, {os.cpu_count()} cores, {platform.system()} {platform.release()}"
 
 
