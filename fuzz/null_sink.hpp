@@ -46,6 +46,7 @@ class NullBuilder {
     }
     return Value{mix(digest)};
   }
+  Value make_key(Scalar&& scalar) { return make_value(std::move(scalar)); }
   Value make_string_value(std::string text) { return Value{mix(text_digest(text))}; }
   std::string describe_key(const Value& key) { return std::to_string(key.digest); }
 

@@ -146,7 +146,7 @@ Result<typename Sink::Value> parse_flow(std::string_view text, std::uint64_t lin
       if (key_text == "<<") return unsupported(line, kMergeKeyMessage);
       auto key_scalar = classify_scalar<Sink::yaml_1_1_bools>(key_text, line);
       if (!key_scalar) return std::unexpected(std::move(key_scalar.error()));
-      key = sink.make_value(std::move(*key_scalar));
+      key = sink.make_key(std::move(*key_scalar));
       if constexpr (Sink::strict) {
         if (sink.map_has_key(level.map, *key)) {
           return syntax_error(line, "Duplicate key in flow map: " + sink.describe_key(*key));

@@ -37,7 +37,7 @@ Result<void> process_map_entry(FrameStack<Sink>& stack, std::string_view content
   if (key_text == "<<") return unsupported(line, kMergeKeyMessage);
   auto key_scalar = classify_key_scalar<Sink::yaml_1_1_bools>(key_text, line);
   if (!key_scalar) return std::unexpected(std::move(key_scalar.error()));
-  auto key = sink.make_value(std::move(*key_scalar));
+  auto key = sink.make_key(std::move(*key_scalar));
   if constexpr (Sink::strict) {
     if (sink.map_has_key(stack.back().map, key)) {
       return syntax_error(line, "Duplicate key: " + sink.describe_key(key));

@@ -92,6 +92,19 @@ PyBuilder::Value PyBuilder::make_value(Scalar&& scalar) {
   return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
+PyBuilder::Value PyBuilder::make_key(Scalar&& scalar) {
+  // Decoded quoted keys own their text, which dies with the scalar: those are not cached.
+  if (scalar.kind() != Scalar::Kind::Str || scalar.is_owned() ||
+      scalar.as_str().size() > KeyCache::kMaxKeyLength) {
+    return make_value(std::move(scalar));
+  }
+  std::string_view text = scalar.as_str();
+  if (PyObject* cached = keys_.find(text)) return PyRef::steal(cached);
+  PyRef key = make_value(std::move(scalar));
+  keys_.store(text, key.get());
+  return key;
+}
+
 PyBuilder::Value PyBuilder::make_string_value(std::string text) {
   return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }

@@ -5,7 +5,11 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "scalar/scalar.hpp"
@@ -47,8 +51,64 @@ struct InternalFailure {
   std::string text;
 };
 
-// Builds Python objects directly; holds no data. The flags only select the parser
-// instantiation: every operation behaves the same in all four.
+// Key strings already made during one call, looked up by their bytes in the input. One
+// object per distinct key saves the allocation, the decoding and, above all, the hashing
+// that every dict insertion would otherwise repeat. A slot is simply overwritten on a
+// collision, so the cache stays small and its cost per call fixed.
+class KeyCache {
+ public:
+  static constexpr std::size_t kMaxKeyLength = 64;
+
+  KeyCache() = default;
+  KeyCache(const KeyCache&) = delete;
+  KeyCache& operator=(const KeyCache&) = delete;
+  ~KeyCache() {
+    for (Slot& slot : slots_) Py_XDECREF(slot.object);
+  }
+
+  // A new reference to the cached string for `text`, or null when there is none.
+  PyObject* find(std::string_view text) const {
+    const Slot& slot = slots_[slot_index(text)];
+    if (slot.object == nullptr || slot.size != text.size() ||
+        std::memcmp(slot.data, text.data(), text.size()) != 0) {
+      return nullptr;
+    }
+    Py_INCREF(slot.object);
+    return slot.object;
+  }
+
+  // Remembers `object` for `text`, whose bytes must outlive the cache.
+  void store(std::string_view text, PyObject* object) {
+    Slot& slot = slots_[slot_index(text)];
+    Py_INCREF(object);
+    Py_XDECREF(slot.object);
+    slot = Slot{text.data(), text.size(), object};
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 512;
+  struct Slot {
+    const char* data = nullptr;
+    std::size_t size = 0;
+    PyObject* object = nullptr;
+  };
+
+  // Mixes the first and last eight bytes with the length: keys of one file differ there.
+  static std::size_t slot_index(std::string_view text) {
+    const std::size_t n = text.size();
+    if (n == 0) return 0;
+    std::uint64_t head = 0, tail = 0;
+    std::memcpy(&head, text.data(), n < 8 ? n : 8);
+    if (n > 8) std::memcpy(&tail, text.data() + n - 8, 8);
+    std::uint64_t mixed = (head ^ (tail * 0x9E3779B97F4A7C15ULL) ^ n) * 0xFF51AFD7ED558CCDULL;
+    return static_cast<std::size_t>(mixed >> 55) & (kSlots - 1);
+  }
+
+  std::array<Slot, kSlots> slots_{};
+};
+
+// Builds Python objects directly. The flags only select the parser instantiation: every
+// operation behaves the same in all four. Its only state is the per-call key cache.
 class PyBuilder {
  public:
   using Value = PyRef;
@@ -62,8 +122,12 @@ class PyBuilder {
   bool map_has_key(const Map& map, const Value& key);
   Value null_value() { return PyRef::borrow(Py_None); }
   Value make_value(Scalar&& scalar);
+  Value make_key(Scalar&& scalar);
   Value make_string_value(std::string text);
   std::string describe_key(const Value& key);
+
+ private:
+  KeyCache keys_;
 };
 
 template <bool Strict, bool Yaml11Bools>

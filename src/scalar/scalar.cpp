@@ -64,67 +64,47 @@ int digit_value(unsigned char c, int radix) {
   return value < radix ? value : -1;
 }
 
-// Parses an optionally signed run of digits in `radix` whose value fits a signed 64-bit integer.
-bool parse_radix(std::string_view digits, int radix, std::int64_t& out) {
-  bool negative = false;
-  if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) {
-    negative = digits[0] == '-';
-    digits.remove_prefix(1);
-  }
+constexpr std::uint64_t kTwoTo63 = std::uint64_t{1} << 63;
+
+// The magnitude of a run of digits in `radix`, if it is at most 2^63 (the largest magnitude
+// of a signed 64-bit integer, reached by -2^63).
+bool parse_magnitude(std::string_view digits, int radix, std::uint64_t& out) {
   if (digits.empty()) return false;
-  const std::uint64_t limit = negative ? (std::uint64_t{1} << 63) : (std::uint64_t{1} << 63) - 1;
+  const auto base = static_cast<std::uint64_t>(radix);
   std::uint64_t magnitude = 0;
   for (char c : digits) {
     int d = digit_value(static_cast<unsigned char>(c), radix);
     if (d < 0) return false;
-    if (magnitude > (limit - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(radix)) {
-      return false;
-    }
-    magnitude = magnitude * static_cast<std::uint64_t>(radix) + static_cast<std::uint64_t>(d);
+    if (magnitude > (kTwoTo63 - static_cast<std::uint64_t>(d)) / base) return false;
+    magnitude = magnitude * base + static_cast<std::uint64_t>(d);
   }
-  out = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+  out = magnitude;
   return true;
 }
 
-// Decimal digits only, value at most 2^63 - 1.
-bool parse_decimal(std::string_view digits, std::int64_t& out) {
-  if (digits.empty()) return false;
-  constexpr std::uint64_t kMax = std::numeric_limits<std::int64_t>::max();
-  std::uint64_t value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return false;
-    auto d = static_cast<std::uint64_t>(c - '0');
-    if (value > (kMax - d) / 10) return false;
-    value = value * 10 + d;
-  }
-  out = static_cast<std::int64_t>(value);
-  return true;
-}
-
+// Decimal, or 0x/0o with an optionally signed digit part. The text is an integer when its
+// value, both signs applied, lies in the signed 64-bit range: -9223372036854775808 and
+// -0x8000000000000000 are integers, -0x-8000000000000000 (that is, 2^63) is not.
 bool try_integer(std::string_view text, std::int64_t& out) {
-  const bool negative = text[0] == '-';
+  bool negative = text[0] == '-';
   std::string_view body = text;
   if (text[0] == '+' || text[0] == '-') body.remove_prefix(1);
+  int radix = 10;
   if (body.size() >= 2 && body[0] == '0') {
-    int radix = 0;
     if (body[1] == 'x' || body[1] == 'X') radix = 16;
     if (body[1] == 'o' || body[1] == 'O') radix = 8;
-    if (radix != 0) {
-      std::int64_t value;
-      if (body.size() == 2 || !parse_radix(body.substr(2), radix, value)) return false;
-      if (!negative) {
-        out = value;
-        return true;
-      }
-      // Negating -2^63 would leave the 64-bit range: such a text is not an integer.
-      if (value == std::numeric_limits<std::int64_t>::min()) return false;
-      out = -value;
-      return true;
+  }
+  if (radix != 10) {
+    body.remove_prefix(2);
+    if (!body.empty() && (body[0] == '+' || body[0] == '-')) {
+      negative = negative != (body[0] == '-');
+      body.remove_prefix(1);
     }
   }
-  std::int64_t value;
-  if (!parse_decimal(body, value)) return false;
-  out = negative ? -value : value;
+  std::uint64_t magnitude;
+  if (!parse_magnitude(body, radix, magnitude)) return false;
+  if (!negative && magnitude == kTwoTo63) return false;
+  out = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
   return true;
 }
 

@@ -45,6 +45,7 @@ class Scalar {
   }
 
   Kind kind() const { return kind_; }
+  bool is_owned() const { return is_owned_; }
   bool as_bool() const { return bool_; }
   std::int64_t as_int() const { return int_; }
   double as_float() const { return float_; }

@@ -30,6 +30,9 @@ concept ValueSink = requires(S sink, typename S::Value value, typename S::Map& m
   { sink.map_has_key(map, value) } -> std::same_as<bool>;
   { sink.null_value() } -> std::same_as<typename S::Value>;
   { sink.make_value(std::move(scalar)) } -> std::same_as<typename S::Value>;
+  // A mapping key: as make_value, but the sink may hand out one shared object for keys that
+  // repeat, which configuration files do all the time.
+  { sink.make_key(std::move(scalar)) } -> std::same_as<typename S::Value>;
   { sink.make_string_value(std::move(text)) } -> std::same_as<typename S::Value>;
   // How a key is shown in a duplicate-key message.
   { sink.describe_key(value) } -> std::same_as<std::string>;
