@@ -38,6 +38,8 @@ SLOW_CALL_S = 1.0  # a call longer than this gets SLOW_REPS repetitions only
 SLOW_REPS = 3
 SINGLE_CALL_S = 10.0  # a call longer than this is timed once, without warm-up
 
+MEMORY_MIN_BYTES = 64 * 1024  # smaller documents are left out of the memory pass
+
 LOADERS = ["corvane", "json", "orjson", "marshal", "PyYAML", "ruamel"]
 SLOW_PEERS = ("PyYAML", "ruamel")
 
@@ -176,6 +178,10 @@ class Timing:
         self.docs = 0
 
     @property
+    def differs(self):
+        return self.equal is not None and self.equal != self.docs
+
+    @property
     def median(self):
         return statistics.median(self.samples)
 
@@ -203,12 +209,47 @@ def make_call(load, inputs):
     return lambda: list(map(load, inputs))
 
 
-def time_corpus(corpus, loaders, args, log):
-    """Checks every loader's value, then times them in interleaved rounds so that a change in
-    the machine's load hits all of them alike."""
+class ParseOnly:
+    """The C++ parser over the null sink (bench/parse_only.cpp built as a library), timed in
+    this process and in the same rounds as the loaders."""
+
+    def __init__(self, library):
+        self.passes = ctypes.CDLL(str(library)).corvane_parse_passes
+        self.passes.argtypes = [ctypes.POINTER(ctypes.c_char_p), ctypes.POINTER(ctypes.c_size_t), ctypes.c_size_t,
+                                ctypes.c_long, ctypes.POINTER(ctypes.c_uint64)]
+        self.passes.restype = ctypes.c_long
+
+    def rep_function(self, texts):
+        """rep(inner) -> ns per pass over `texts`, running the `inner` passes in C++."""
+        blobs = [t.encode("utf-8") for t in texts]  # what load() hands the parser
+        count = len(blobs)
+        pointers = (ctypes.c_char_p * count)(*blobs)
+        sizes = (ctypes.c_size_t * count)(*map(len, blobs))
+        digest = ctypes.c_uint64()
+
+        def rep(inner):
+            gc.collect()
+            gc.disable()
+            try:
+                start = time.perf_counter_ns()
+                failed = self.passes(pointers, sizes, count, inner, ctypes.byref(digest))
+                elapsed = time.perf_counter_ns() - start
+            finally:
+                gc.enable()
+            if failed:
+                raise RuntimeError(f"the parser refused document {failed - 1}")
+            return elapsed / inner
+
+        rep.blobs = blobs  # the pointers above point into these
+        return rep
+
+
+def time_corpus(corpus, loaders, parse_only, args, log):
+    """Checks every loader's value, then times them (and the parse-only figure) in interleaved
+    rounds so that a change in the machine's load hits all of them alike."""
     table = peers()
     reference = [_corvane.load(t) for t in corpus.texts]
-    plans = []
+    plans = []  # (timing, rep function: inner -> ns per call)
     for name in loaders:
         make_inputs, load = table[name]
         inputs = make_inputs(corpus.texts, reference)
@@ -227,52 +268,31 @@ def time_corpus(corpus, loaders, args, log):
         del values
         if timing.equal != len(inputs) and corpus.name != REAL_NAME:
             log(f"\n!!! MISMATCH: {name} does not return Corvane's value on {corpus.name} !!!\n")
+        plans.append((timing, lambda inner, call=call: timed_rep(call, inner)[0], once))
+    del reference
+    if parse_only:
+        rep = parse_only.rep_function(corpus.texts)
+        timing = Timing("parse-only", corpus.bytes)
+        timing.docs = len(corpus.texts)
+        plans.append((timing, rep, rep(1)))
+    for timing, rep, once in plans:
         if once > SINGLE_CALL_S * 1e9:
             timing.samples, timing.reps, timing.single = [once], 1, True
-            log(f"  {name}: one run of {once / 1e9:.1f} s")
+            log(f"  {timing.loader}: one run of {once / 1e9:.1f} s")
+            continue
+        if once < SLOW_CALL_S * 1e9:
+            once = rep(1)  # a second warm-up call, now with warm caches
+        timing.inner = max(1, math.ceil(REP_TARGET_S * 1e9 / once))
+        if once > SLOW_CALL_S * 1e9:
+            timing.reps, timing.slow = SLOW_REPS, True
         else:
-            if once < SLOW_CALL_S * 1e9:
-                once, _ = timed_rep(call, 1)  # a second warm-up call, now with warm caches
-            timing.inner = max(1, math.ceil(REP_TARGET_S * 1e9 / once))
-            if once > SLOW_CALL_S * 1e9:
-                timing.reps, timing.slow = SLOW_REPS, True
-            else:
-                timing.reps = max(args.min_reps, math.ceil(args.min_time * 1e9 / (once * timing.inner)))
-        plans.append((timing, call))
-    del reference
-    rounds = max((t.reps for t, _ in plans if not t.single), default=0)
+            timing.reps = max(args.min_reps, math.ceil(args.min_time * 1e9 / (once * timing.inner)))
+    rounds = max((t.reps for t, _, _ in plans if not t.single), default=0)
     for r in range(rounds):
-        for timing, call in plans:
+        for timing, rep, _ in plans:
             if not timing.single and r < timing.reps:
-                ns, out = timed_rep(call, timing.inner)
-                del out
-                timing.samples.append(ns)
-    return {t.loader: t for t, _ in plans}
-
-
-# ---- parse-only ----
-
-def parse_only(binary, corpora, args, log):
-    """name -> (median, min, max) ns per pass from the C++ timer; {} when it is not built."""
-    if not binary.exists():
-        log(f"parse-only timer not found at {binary} (bench/run.sh builds it); column left empty")
-        return {}
-    units = []
-    binary.parent.mkdir(parents=True, exist_ok=True)
-    for corpus in corpora:
-        if len(corpus.paths) == 1:
-            units.append(f"{corpus.name}={corpus.paths[0]}")
-        else:
-            listing = binary.parent / f"{corpus.name}.files"
-            listing.write_text("".join(f"{p}\n" for p in corpus.paths))
-            units.append(f"{corpus.name}=@{listing}")
-    cmd = [str(binary), "--min-time", str(args.min_time), "--min-reps", str(args.min_reps)] + units
-    out = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
-    found = {}
-    for line in out.splitlines():
-        name, size, _files, _reps, _inner, median, lo, hi = line.split("\t")
-        found[name] = (float(median), float(lo), float(hi))
-    return found
+                timing.samples.append(rep(timing.inner))
+    return {t.loader: t for t, _, _ in plans}
 
 
 # ---- memory ----
@@ -316,8 +336,8 @@ def memory(corpora, workdir, log):
     rows = {}
     workdir.mkdir(parents=True, exist_ok=True)
     for corpus in corpora:
-        if len(corpus.paths) != 1:
-            continue  # page-sized noise on documents of a few kilobytes
+        if len(corpus.paths) != 1 or corpus.bytes < MEMORY_MIN_BYTES:
+            continue  # resident memory moves in pages and pool arenas: noise at this size
         # The JSON text is written here so that the probe's heap holds nothing of the YAML load.
         dump = workdir / f"{corpus.name}.json"
         dump.write_text(json.dumps(_corvane.load(corpus.texts[0])), encoding="utf-8")
@@ -359,7 +379,7 @@ def table(header, rows):
     return "\n".join([line(header), sep] + [line(r) for r in rows])
 
 
-def main_table(corpora, results, parsed):
+def main_table(corpora, results):
     header = ["corpus", "size", "corvane", "spread", "MB/s", "parse-only", "share",
               "json", "orjson", "marshal", "PyYAML", "ruamel",
               "corvane/json", "corvane/orjson", "corvane/marshal", "PyYAML/corvane", "ruamel/corvane"]
@@ -373,17 +393,17 @@ def main_table(corpora, results, parsed):
             if n not in res:
                 return "–"
             t = res[n]
-            mark = ("¹" if t.single else "") + ("" if t.equal == t.docs else "≠")
+            mark = ("¹" if t.single else "") + ("≠" if t.differs else "")
             return fmt_time(t.median) + mark
 
         lo, hi = min(c.samples), max(c.samples)
         spread = f"-{100 * (1 - lo / c.median):.0f}/+{100 * (hi / c.median - 1):.0f}%"
-        p = parsed.get(corpus.name)
+        p = res.get("parse-only")
         ratio = lambda a, b: None if a is None or b is None else a / b  # noqa: E731
         rows.append([
             corpus.name, fmt_bytes(corpus.bytes), fmt_time(c.median), spread,
             f"{corpus.bytes / (1 << 20) / (c.median / 1e9):.0f}",
-            fmt_time(p[0]) if p else "–", f"{100 * p[0] / c.median:.0f}%" if p else "–",
+            fmt_time(p.median) if p else "–", f"{100 * p.median / c.median:.0f}%" if p else "–",
             cell("json"), cell("orjson"), cell("marshal"), cell("PyYAML"), cell("ruamel"),
             fmt_ratio(ratio(c.median, med("json"))), fmt_ratio(ratio(c.median, med("orjson"))),
             fmt_ratio(ratio(c.median, med("marshal"))), fmt_ratio(ratio(med("PyYAML"), c.median)),
@@ -399,11 +419,12 @@ def detail_table(corpora, results):
         for name, t in results[corpus.name].items():
             rows.append([corpus.name, name, fmt_bytes(t.input_bytes), fmt_time(t.median), fmt_time(min(t.samples)),
                          fmt_time(max(t.samples)), f"{t.reps} × {t.inner}",
-                         f"{t.input_bytes / (1 << 20) / (t.median / 1e9):.1f}", f"{t.equal}/{t.docs}"])
+                         f"{t.input_bytes / (1 << 20) / (t.median / 1e9):.1f}",
+                         "–" if t.equal is None else f"{t.equal}/{t.docs}"])
     return table(header, rows)
 
 
-def scaling_table(corpora, results, parsed):
+def scaling_table(corpora, results):
     sizes = [c for c in corpora if c.name.startswith("config_")]
     if not sizes:
         return None, []
@@ -414,8 +435,8 @@ def scaling_table(corpora, results, parsed):
         nsb = {"corvane": res["corvane"].median / corpus.bytes}
         if "json" in res:
             nsb["json"] = res["json"].median / corpus.bytes
-        if corpus.name in parsed:
-            nsb["parse-only"] = parsed[corpus.name][0] / corpus.bytes
+        if "parse-only" in res:
+            nsb["parse-only"] = res["parse-only"].median / corpus.bytes
         per_byte[corpus.name] = nsb
         rows.append([corpus.name, fmt_bytes(corpus.bytes), f"{nsb['corvane']:.2f}",
                      f"{nsb['parse-only']:.2f}" if "parse-only" in nsb else "–",
@@ -443,10 +464,10 @@ def memory_table(corpora, mem):
         over = c["transient_peak"] - c["input_bytes"]
         rows.append([corpus.name, fmt_bytes(c["input_bytes"]), fmt_bytes(max(c["result_rss"], 0)),
                      fmt_bytes(c["result_objects"]), fmt_bytes(max(c["transient_peak"], 0)),
-                     f"{c['transient_peak'] / c['input_bytes']:.2f}",
+                     f"{max(c['transient_peak'], 0) / c['input_bytes']:.2f}",
                      ("+" if over > 0 else "-") + fmt_bytes(abs(over)),
                      fmt_bytes(max(j["transient_peak"], 0)) if j else "–",
-                     f"{j['transient_peak'] / j['input_bytes']:.2f}" if j else "–"])
+                     f"{max(j['transient_peak'], 0) / j['input_bytes']:.2f}" if j else "–"])
     return table(header, rows)
 
 
@@ -481,7 +502,7 @@ def parse_args(argv):
     ap.add_argument("--min-reps", type=int, default=5, help="repetitions per loader and corpus, at least (5)")
     ap.add_argument("--data", type=pathlib.Path, default=HERE / "data", help="where the corpora are generated")
     ap.add_argument("--out", type=pathlib.Path, default=HERE / "out",
-                    help="build and scratch folder; the parse-only timer is OUT/parse_only")
+                    help="build and scratch folder; the parse-only library is OUT/libparse_only.so")
     ap.add_argument("--markdown", type=pathlib.Path, help="also write the report to this file")
     ap.add_argument("--json", type=pathlib.Path, help="also write the raw figures to this file")
     ap.add_argument("--memory-probe", nargs=2, metavar=("FILE", "LOADER"), help=argparse.SUPPRESS)
@@ -525,12 +546,14 @@ def main(argv):
             real_note = f"{REAL_NAME} skipped: {found}"
 
     loaders = [n for n in LOADERS if not (args.no_slow_peers and n in SLOW_PEERS)]
-    log("parse-only timer ...")
-    parsed = parse_only(args.out / "parse_only", corpora, args, log)
+    library = args.out / "libparse_only.so"
+    parse_only = ParseOnly(library) if library.exists() else None
+    if not parse_only:
+        log(f"no {library} (bench/run.sh builds it): no parse-only figures")
     results = {}
     for corpus in corpora:
         log(f"timing {corpus.name} ({fmt_bytes(corpus.bytes)}) ...")
-        results[corpus.name] = time_corpus(corpus, loaders, args, log)
+        results[corpus.name] = time_corpus(corpus, loaders, parse_only, args, log)
     mem = {}
     if not args.no_memory:
         log("memory pass (one fresh process per measurement) ...")
@@ -547,7 +570,7 @@ def main(argv):
     out("- times are medians per load of the whole corpus; gc.collect() before and gc disabled during every "
         "timed repetition, for every loader alike; values freed after the clock stops")
     out()
-    out(main_table(corpora, results, parsed))
+    out(main_table(corpora, results))
     out()
     out("size and MB/s: the YAML input (UTF-8 bytes). spread: min and max repetition against the median. "
         "parse-only: the C++ parser with a sink that builds nothing (bench/parse_only.cpp); share: of the "
@@ -558,7 +581,7 @@ def main(argv):
         for name, t in results[corpus.name].items():
             if t.single:
                 notes.append(f"¹ {name} on {corpus.name}: one run, not warmed up (a call takes over {SINGLE_CALL_S:.0f} s)")
-            if t.equal != t.docs:
+            if t.differs:
                 notes.append(f"≠ {name} on {corpus.name}: {t.equal} of {t.docs} documents equal to Corvane's value")
     slow = sorted({(c.name, n) for c in corpora for n, t in results[c.name].items()
                    if t.slow})
@@ -574,13 +597,14 @@ def main(argv):
         out("### Every loader")
         out()
         out(detail_table(corpora, results))
-    scaling, scaling_notes = scaling_table(corpora, results, parsed)
+    scaling, scaling_notes = scaling_table(corpora, results)
     if scaling:
         out()
         out("### Scaling (config documents)")
         out()
         out(scaling)
-        out()
+        if scaling_notes:
+            out()
         for note in scaling_notes:
             out(f"- {note}")
     if mem:
@@ -592,9 +616,11 @@ def main(argv):
         out("value: what the loaded value keeps (RSS after the load with the input freed; objects: sum of "
             "sys.getsizeof). peak above value: the high-water mark during the load above the input and the "
             "finished value, i.e. the loader's working memory; ÷ input and − input: that against the input's size "
-            "(the aim: at most the input's size plus a small constant).")
+            "(the aim: at most the input's size plus a small constant). Documents under "
+            f"{MEMORY_MIN_BYTES // 1024} KB and the many-document corpus are left out: resident memory moves in "
+            "pages and allocator arenas.")
     mismatched = [(c.name, n) for c in corpora if c.name != REAL_NAME
-                  for n, t in results[c.name].items() if t.equal != t.docs]
+                  for n, t in results[c.name].items() if t.differs]
     if mismatched:
         out()
         out("**MISMATCH**: " + ", ".join(f"{n} on {c}" for c, n in mismatched) + " did not return Corvane's value")
@@ -605,7 +631,6 @@ def main(argv):
         args.json.write_text(json.dumps({
             "timings": {c: {n: {"samples_ns": t.samples, "inner": t.inner, "input_bytes": t.input_bytes,
                                 "equal": t.equal, "docs": t.docs} for n, t in r.items()} for c, r in results.items()},
-            "parse_only_ns": parsed,
             "memory": {f"{c}/{n}": m for (c, n), m in mem.items()},
             "bytes": {c.name: c.bytes for c in corpora},
         }, indent=1))

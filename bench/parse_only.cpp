@@ -1,18 +1,21 @@
 // Times the C++ parser alone, driving a sink that builds nothing, so that the cost of scanning
-// is known apart from the cost of building Python objects.
+// is known apart from the cost of building Python objects. Flags are the defaults of `load`.
 //
-//   parse_only [--min-time SECONDS] [--min-reps N] NAME=FILE | NAME=@LIST ...
+// As a program:
+//
+//   parse_only [--min-time SECONDS] [--min-reps N] FILE | NAME=FILE | NAME=@LIST ...
 //
 // NAME=@LIST times every file named in LIST (one path per line) as one unit, parsed one after
-// the other, the way the Python benchmark times its many-small-documents corpus. Prints one
-// tab-separated line per unit:
+// the other. Prints one tab-separated line per unit:
 //
-//   name bytes files reps inner median_ns min_ns max_ns
+//   name bytes files reps inner median_ns min_ns max_ns ns_per_byte MB_per_s
 //
 // where the *_ns figures are per pass over the unit (all its files once). Each repetition runs
 // `inner` passes so that it lasts at least 20 ms; there are at least `--min-reps` repetitions
 // (default 5) and at least `--min-time` seconds (default 0.2) of them, after one warm-up pass.
-// Flags are the defaults of `load` (not strict, YAML 1.2 booleans).
+//
+// Built as a shared library, it exports corvane_parse_passes() for bench/bench.py, which times
+// it in the same process and the same rounds as the Python loaders.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -55,10 +58,10 @@ struct Unit {
 };
 
 Unit read_unit(const std::string& spec) {
-  const auto eq = spec.find('=');
-  if (eq == std::string::npos || eq == 0 || eq + 1 == spec.size()) fail("bad unit: " + spec);
-  Unit unit{spec.substr(0, eq), {}, {}, 0};
-  const std::string target = spec.substr(eq + 1);
+  auto eq = spec.find('=');
+  if (eq == 0 || eq + 1 == spec.size()) fail("bad unit: " + spec);
+  std::string target = eq == std::string::npos ? spec : spec.substr(eq + 1);
+  Unit unit{eq == std::string::npos ? spec : spec.substr(0, eq), {}, {}, 0};
   if (target[0] == '@') {
     std::istringstream list(read_file(target.substr(1)));
     for (std::string line; std::getline(list, line);) {
@@ -75,18 +78,28 @@ Unit read_unit(const std::string& spec) {
   return unit;
 }
 
-// One pass over the unit; the digests are folded into the result so that nothing is dropped.
+// Parses one text; false when it is refused. The digest folds in everything the sink saw, so
+// that no part of the parse can be optimised away.
+bool parse_one(std::string_view text, std::uint64_t& digest, corvane::LoadError* error) {
+  Sink sink;
+  corvane::Parser<Sink> parser(text, sink);
+  auto result = parser.parse();
+  if (!result) {
+    if (error != nullptr) *error = std::move(result.error());
+    return false;
+  }
+  digest = digest * 31 + result->digest + sink.values_made();
+  return true;
+}
+
+// One pass over the unit.
 std::uint64_t pass(const Unit& unit) {
   std::uint64_t digest = 0;
   for (std::size_t i = 0; i < unit.texts.size(); ++i) {
-    Sink sink;
-    corvane::Parser<Sink> parser(unit.texts[i], sink);
-    auto result = parser.parse();
-    if (!result) {
-      fail(unit.paths[i] + ": line " + std::to_string(result.error().line) + ": " +
-           result.error().message);
+    corvane::LoadError error;
+    if (!parse_one(unit.texts[i], digest, &error)) {
+      fail(unit.paths[i] + ": line " + std::to_string(error.line) + ": " + error.message);
     }
-    digest = digest * 31 + result->digest + sink.values_made();
   }
   return digest;
 }
@@ -114,12 +127,31 @@ void time_unit(const Unit& unit, double min_time, int min_reps) {
   std::sort(per_pass.begin(), per_pass.end());
   const std::size_t n = per_pass.size();
   const double median = n % 2 ? per_pass[n / 2] : (per_pass[n / 2 - 1] + per_pass[n / 2]) / 2;
-  std::printf("%s\t%zu\t%zu\t%d\t%ld\t%.1f\t%.1f\t%.1f\n", unit.name.c_str(), unit.bytes,
-              unit.texts.size(), reps, inner, median, per_pass.front(), per_pass.back());
+  const double bytes = static_cast<double>(unit.bytes);
+  std::printf("%s\t%zu\t%zu\t%d\t%ld\t%.1f\t%.1f\t%.1f\t%.3f\t%.1f\n", unit.name.c_str(),
+              unit.bytes, unit.texts.size(), reps, inner, median, per_pass.front(), per_pass.back(),
+              median / bytes, bytes / (1 << 20) / (median / 1e9));
   std::fflush(stdout);
 }
 
 }  // namespace
+
+// Parses the `count` texts `passes` times over. Returns 0, or 1 + the index of the first text
+// that is refused. `digest` receives the folded digests.
+extern "C" __attribute__((visibility("default"))) long corvane_parse_passes(
+    const char* const* texts, const std::size_t* sizes, std::size_t count, long passes,
+    std::uint64_t* digest) {
+  std::uint64_t folded = 0;
+  for (long p = 0; p < passes; ++p) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!parse_one(std::string_view(texts[i], sizes[i]), folded, nullptr)) {
+        return static_cast<long>(i) + 1;
+      }
+    }
+  }
+  *digest = folded;
+  return 0;
+}
 
 int main(int argc, char** argv) {
   double min_time = 0.2;
@@ -137,7 +169,7 @@ int main(int argc, char** argv) {
       specs.emplace_back(arg);
     }
   }
-  if (specs.empty()) fail("usage: parse_only [--min-time S] [--min-reps N] NAME=FILE|NAME=@LIST ...");
+  if (specs.empty()) fail("usage: parse_only [--min-time S] [--min-reps N] FILE|NAME=FILE|NAME=@LIST ...");
   // One unit at a time, so that only one document set is in memory.
   for (const auto& spec : specs) time_unit(read_unit(spec), min_time, min_reps);
   return 0;

@@ -10,15 +10,25 @@ python3 -m venv "$VENV"
 python -m pip install -q --disable-pip-version-check -r bench/requirements.txt
 python -m pip install -q --disable-pip-version-check .
 
-# The same sources and release flags as the extension, with the null sink in place of Python.
+# The parse-only timer: the extension's sources and release flags, with the null sink in place
+# of Python; a program, and a library that bench.py times in its own rounds.
 SOURCES=(src/scalar/scalar.cpp src/flow/flow.cpp src/parser/feed/feed.cpp
-         src/parser/scan/scan.cpp src/parser/block/block.cpp)
-BIN=bench/out/parse_only
-mkdir -p bench/out
-if [[ ! -x $BIN || -n $(find src fuzz/null_sink.hpp bench/parse_only.cpp -newer "$BIN" -print -quit) ]]; then
-  echo "building $BIN" >&2
-  "${CXX:-g++}" -std=c++23 -O3 -DNDEBUG -Wall -Wextra -Isrc -Ifuzz "${SOURCES[@]}" \
-    bench/parse_only.cpp -o "$BIN"
+         src/parser/scan/scan.cpp src/parser/block/block.cpp bench/parse_only.cpp)
+OUT=bench/out
+mkdir -p "$OUT/obj"
+if [[ ! -f $OUT/libparse_only.so || ! -x $OUT/parse_only ||
+      -n $(find src fuzz/null_sink.hpp bench/parse_only.cpp -newer "$OUT/libparse_only.so" -print -quit) ]]; then
+  echo "building $OUT/parse_only and $OUT/libparse_only.so" >&2
+  CXX=${CXX:-g++}
+  OBJECTS=()
+  for source in "${SOURCES[@]}"; do
+    object=$OUT/obj/$(basename "${source%.cpp}").o
+    "$CXX" -std=c++23 -O3 -DNDEBUG -fPIC -fvisibility=hidden -Wall -Wextra -Isrc -Ifuzz \
+      -c "$source" -o "$object"
+    OBJECTS+=("$object")
+  done
+  "$CXX" "${OBJECTS[@]}" -o "$OUT/parse_only"
+  "$CXX" -shared "${OBJECTS[@]}" -o "$OUT/libparse_only.so"
 fi
 
 exec python bench/bench.py "$@"
