@@ -34,19 +34,17 @@ bool is_two_byte_whitespace(unsigned char b0, unsigned char b1) {
   return b0 == 0xC2 && (b1 == 0x85 || b1 == 0xA0);
 }
 
-bool starts_with_blank_hash(std::string_view text, std::size_t i) {
-  return is_blank(text[i]) && i + 1 < text.size() && text[i + 1] == '#';
-}
-
 // Position of the first blank that is directly followed by `#`, or npos.
 std::size_t find_comment(std::string_view text) {
-  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i + 1] == '#' && is_blank(text[i])) return i;
+  for (std::size_t i = find_either(text, 1, '#', '#'); i != std::string_view::npos;
+       i = find_either(text, i + 1, '#', '#')) {
+    if (is_blank(text[i - 1])) return i - 1;
   }
   return std::string_view::npos;
 }
 
-bool equals_any(std::string_view text, std::string_view a, std::string_view b, std::string_view c) {
+[[gnu::always_inline]] inline bool equals_any(std::string_view text, std::string_view a,
+                                              std::string_view b, std::string_view c) {
   return text == a || text == b || text == c;
 }
 
@@ -192,7 +190,9 @@ bool try_float(std::string_view text, double& out) {
       return true;
     }
   }
-  if (text.find_first_of(".eE") == std::string_view::npos) return false;
+  bool has_float_mark = false;
+  for (char c : text) has_float_mark |= c == '.' || c == 'e' || c == 'E';
+  if (!has_float_mark) return false;
   if (!is_decimal_float(text)) return false;
   const bool negative = text[0] == '-';
   std::string_view number = text[0] == '+' ? text.substr(1) : text;
@@ -395,7 +395,7 @@ std::size_t whitespace_length_at(std::string_view text) {
   return 0;
 }
 
-std::string_view trim_start(std::string_view text) {
+std::string_view trim_start_slow(std::string_view text) {
   while (!text.empty()) {
     if (std::size_t n = whitespace_length_at(text)) {
       text.remove_prefix(n);
@@ -406,7 +406,7 @@ std::string_view trim_start(std::string_view text) {
   return text;
 }
 
-std::string_view trim_end(std::string_view text) {
+std::string_view trim_end_slow(std::string_view text) {
   while (!text.empty()) {
     std::size_t n = text.size();
     unsigned char last = byte_at(text, n - 1);
@@ -463,12 +463,15 @@ Result<Scalar> classify_key_scalar(std::string_view text, std::uint64_t line) {
 template <bool Yaml11Bools>
 Result<Scalar> classify_value_scalar(std::string_view text, std::uint64_t line) {
   if (auto decided = classify_prefix(text, line)) return std::move(*decided);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (starts_with_blank_hash(text, i)) {
-      text = text.substr(0, i);
-      break;
-    }
-    if (text[i] == ':' && i + 1 < text.size() && text[i + 1] == ' ') {
+  // The first of a blank followed by `#` (a comment) and `: ` (a refused separator) decides.
+  for (std::size_t i = find_either(text, 0, ':', '#'); i != std::string_view::npos;
+       i = find_either(text, i + 1, ':', '#')) {
+    if (text[i] == '#') {
+      if (i > 0 && is_blank(text[i - 1])) {
+        text = text.substr(0, i - 1);
+        break;
+      }
+    } else if (i + 1 < text.size() && text[i + 1] == ' ') {
       return syntax_error(line,
                           "Unexpected ':' in a plain scalar value (nested mappings must use "
                           "quotes or a new line)");

@@ -1,7 +1,9 @@
 // Typing of plain scalars and decoding of quoted scalars.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -63,9 +65,19 @@ class Scalar {
   std::string owned_;
 };
 
-// Unicode White_Space trimming on UTF-8 text.
-std::string_view trim_start(std::string_view text);
-std::string_view trim_end(std::string_view text);
+// Unicode White_Space trimming on UTF-8 text. The inline checks settle the common case, a
+// text that begins or ends with a printable ASCII character, without a call.
+std::string_view trim_start_slow(std::string_view text);
+std::string_view trim_end_slow(std::string_view text);
+inline bool is_printable_ascii(char c) {
+  return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x7F;
+}
+inline std::string_view trim_start(std::string_view text) {
+  return !text.empty() && is_printable_ascii(text.front()) ? text : trim_start_slow(text);
+}
+inline std::string_view trim_end(std::string_view text) {
+  return !text.empty() && is_printable_ascii(text.back()) ? text : trim_end_slow(text);
+}
 inline std::string_view trim(std::string_view text) {
   return trim_end(trim_start(text));
 }
@@ -74,6 +86,28 @@ std::size_t whitespace_length_at(std::string_view text);
 
 inline bool is_blank(char c) {
   return c == ' ' || c == '\t';
+}
+
+// Position of the first byte of `text` at or after `from` that equals `a` or `b`, or npos.
+// Reads eight bytes at a time: scalar texts are often long and these bytes rare.
+inline std::size_t find_either(std::string_view text, std::size_t from, char a, char b) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  const std::uint64_t pattern_a = kOnes * static_cast<unsigned char>(a);
+  const std::uint64_t pattern_b = kOnes * static_cast<unsigned char>(b);
+  std::size_t i = from;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    const std::uint64_t xa = word ^ pattern_a, xb = word ^ pattern_b;
+    // A zero byte in xa or xb marks a match; the lowest flagged byte is always a true one.
+    const std::uint64_t hits = (((xa - kOnes) & ~xa) | ((xb - kOnes) & ~xb)) & kHighs;
+    if (hits != 0) return i + static_cast<std::size_t>(std::countr_zero(hits) >> 3);
+  }
+  for (; i < text.size(); ++i) {
+    if (text[i] == a || text[i] == b) return i;
+  }
+  return std::string_view::npos;
 }
 
 // Cuts `text` at the first blank followed by `#`, then trims the end.

@@ -10,13 +10,19 @@ std::unexpected<LoadError> bad_header(std::uint64_t line) {
   return syntax_error(line, "invalid block scalar header");
 }
 
+// Only spaces and tabs (or nothing). Content lines fail at their first byte after the
+// indentation, so this rarely reads far.
 bool is_blank_line(std::string_view text) {
-  return text.find_first_not_of(" \t") == std::string_view::npos;
+  for (char c : text) {
+    if (c != ' ' && c != '\t') return false;
+  }
+  return true;
 }
 
 std::size_t leading_spaces(std::string_view text) {
-  std::size_t n = text.find_first_not_of(' ');
-  return n == std::string_view::npos ? text.size() : n;
+  std::size_t n = 0;
+  while (n < text.size() && text[n] == ' ') ++n;
+  return n;
 }
 
 void append_line_feeds(std::string& out, std::size_t count) {
@@ -117,7 +123,7 @@ Result<std::string> read_block_scalar(std::string_view text, std::uint64_t line,
       continue;
     }
     const std::size_t spaces = leading_spaces(body);
-    if (is_blank_line(body)) {
+    if (is_blank_line(body.substr(spaces))) {
       if (body[0] == '\t') return syntax_error(next->number, kTabMessage);
       if (!content_indent && spaces > max_blank_indent) max_blank_indent = spaces;
       lines.push_back(body);

@@ -1,0 +1,44 @@
+"""Mapping keys: every spelling of one key is the same key, however keys repeat, collide or
+are spelled, in block and flow mappings alike."""
+
+import pytest
+
+from conftest import ParseError, assert_fails, assert_loads, load
+
+LONG = "k" * 64
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("a: 1\n'a': 2\n\"a\": 3", {"a": 3}),
+    ("ab: 1\n\"a\\x62\": 2\n'a''b': 3\n\"a'b\": 4", {"ab": 2, "a'b": 4}),
+    ("{a: 1, 'a': 2, \"\\x61\": 3}", {"a": 3}),
+    (f"{LONG}: 1\n{LONG}x: 2\n'{LONG}': 3\n{LONG}x: 4", {LONG: 3, LONG + "x": 4}),
+    # Same bytes, other types: only the string spellings meet.
+    ("1: a\n'1': b\nnull: c\n'null': d\n~: e", {1: "a", "1": "b", None: "e", "null": "d"}),
+    ("- {a: 1}\n- a: 2\n- {'a': 3, b: 4}", [{"a": 1}, {"a": 2}, {"a": 3, "b": 4}]),
+    ("'': 1\n\"\": 2\n: 3", {"": 2, None: 3}),
+], ids=["quoting", "escapes-and-doubled-quotes", "flow", "long-keys", "typed-keys", "across-maps", "empty"])
+def test_spellings_of_one_key_meet(text, expected):
+    assert_loads(text, expected)
+
+
+@pytest.mark.parametrize("text, line, key", [
+    ("a: 1\n'a': 2", 2, "'a'"),
+    ("ab: 1\n\"a\\x62\": 2", 2, "'ab'"),
+    (f"{LONG}x: 1\n'{LONG}x': 2", 2, repr(LONG + "x")),
+    ("- a: 1\n  b: 2\n- b: 3\n  b: 4", 4, "'b'"),
+])
+def test_strict_refuses_every_spelling_of_a_repeated_key(text, line, key):
+    assert_fails(text, ParseError, f"line {line}: Duplicate key: {key}", strict=True)
+
+
+def test_many_distinct_keys_in_many_maps():
+    names = [f"key{i}" for i in range(5000)]
+    text = "".join(f"m{m}:\n" + "".join(f"  {n}: {i * m}\n" for i, n in enumerate(names))
+                   for m in range(3))
+    expected = {f"m{m}": {n: i * m for i, n in enumerate(names)} for m in range(3)}
+    assert load(text) == expected
+    assert load(text, strict=True) == expected
+    last = 3 * 5001 + 3
+    assert_fails(text + "a:\n  key0: 1\n  key0: 2", ParseError,
+                 f"line {last}: Duplicate key: 'key0'", strict=True)
