@@ -1,6 +1,7 @@
 #include "flow/flow.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstdio>
 
@@ -46,6 +47,31 @@ char32_t decode_utf8(std::string_view text, std::size_t& i) {
   return code_point;
 }
 
+// Bytes that the bracket and entry scanners stop at; every other byte is stepped over.
+enum FlowByte : std::uint8_t {
+  kQuote = 1,
+  kOpen = 2,
+  kClose = 4,
+  kComma = 8,
+  kColon = 16,
+};
+
+constexpr std::array<std::uint8_t, 256> kFlowBytes = [] {
+  std::array<std::uint8_t, 256> table{};
+  table['"'] = table['\''] = kQuote;
+  table['['] = table['{'] = kOpen;
+  table[']'] = table['}'] = kClose;
+  table[','] = kComma;
+  table[':'] = kColon;
+  return table;
+}();
+
+// The first position at or after `i` and before `end` holding one of the `wanted` bytes.
+std::size_t skip_to(std::string_view text, std::size_t i, std::size_t end, std::uint8_t wanted) {
+  while (i < end && (kFlowBytes[static_cast<unsigned char>(text[i])] & wanted) == 0) ++i;
+  return i;
+}
+
 bool is_open(char c) {
   return c == '[' || c == '{';
 }
@@ -83,7 +109,7 @@ Result<std::size_t> FlowOutline::strip_brackets() {
   if (text_.size() < 2) return unclosed(close, line_);
   std::vector<std::size_t> open_stack;  // numbers of the nested brackets still open
   std::size_t i = 1;
-  while (i < text_.size()) {
+  while ((i = skip_to(text_, i, text_.size(), kQuote | kOpen | kClose)) < text_.size()) {
     const char c = text_[i];
     if (is_quote(c)) {
       i = skip_quoted_run(text_, i, text_.size());
@@ -110,7 +136,7 @@ Result<std::size_t> FlowOutline::strip_brackets() {
 
 std::size_t FlowOutline::next_token(std::size_t from, std::size_t end, std::size_t& ordinal) const {
   std::size_t i = from;
-  while (i < end) {
+  while ((i = skip_to(text_, i, end, kQuote | kOpen | kClose | kComma)) < end) {
     const char c = text_[i];
     if (is_quote(c)) {
       i = skip_quoted_run(text_, i, end);
@@ -132,7 +158,7 @@ std::size_t FlowOutline::next_token(std::size_t from, std::size_t end, std::size
 Result<std::size_t> FlowOutline::split_at_colon(std::size_t from, std::size_t end,
                                                 std::size_t& ordinal) const {
   std::size_t i = from;
-  while (i < end) {
+  while ((i = skip_to(text_, i, end, kQuote | kOpen | kClose | kColon)) < end) {
     const char c = text_[i];
     if (is_quote(c)) {
       i = skip_quoted_run(text_, i, end);

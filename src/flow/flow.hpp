@@ -7,7 +7,10 @@
 // own (its brackets, then what follows its closing bracket, then its entries in order).
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -119,7 +122,10 @@ Result<typename Sink::Value> parse_flow(std::string_view text, std::uint64_t lin
         (p < level.end && text[p] == ',') ? outline.skip_whitespace(p + 1, level.end) : level.end;
   };
 
-  std::vector<Level> levels;
+  // Nesting is usually shallow: the level stack starts on the C stack.
+  std::array<std::byte, 1024> buffer;
+  std::pmr::monotonic_buffer_resource arena(buffer.data(), buffer.size());
+  std::pmr::vector<Level> levels(&arena);
   levels.push_back(open_level(0, *outer_close, 0));
   for (;;) {
     Level& level = levels.back();

@@ -226,6 +226,30 @@ std::optional<bool> read_flag(PyObject* object, const char* argument) {
   return std::nullopt;
 }
 
+// The UTF-8 text of `input`. An ASCII string already holds its UTF-8 form, which is read in
+// place; any other string is encoded into `copy`, owned by the call. (Asking a non-ASCII
+// string for its UTF-8 form in place would attach a cached copy to the caller's object for
+// the rest of its life.) Subclasses, whose isascii may be anything, always take the copy.
+std::optional<std::string_view> utf8_text(PyObject* input, PyRef& copy) {
+  PyRef is_ascii;
+  if (PyUnicode_CheckExact(input)) {
+    is_ascii = PyRef::steal(PyObject_CallMethod(input, "isascii", nullptr));
+    if (!is_ascii) return std::nullopt;
+  }
+  if (is_ascii.get() == Py_True) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(input, &size);
+    if (data == nullptr) return std::nullopt;
+    return std::string_view(data, static_cast<std::size_t>(size));
+  }
+  copy = PyRef::steal(PyUnicode_AsUTF8String(input));
+  if (!copy) return std::nullopt;
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(copy.get(), &data, &size) != 0) return std::nullopt;
+  return std::string_view(data, static_cast<std::size_t>(size));
+}
+
 template <bool Strict, bool Yaml11Bools>
 Result<PyRef> parse_with(std::string_view text) {
   PySink<Strict, Yaml11Bools> sink;
@@ -257,22 +281,18 @@ PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
     argument_type_error("input", "str", input);
     return nullptr;
   }
-  PyRef utf8 = PyRef::steal(PyUnicode_AsUTF8String(input));
-  if (!utf8) return nullptr;
+  PyRef utf8;  // the encoded copy, when one is needed
+  std::optional<std::string_view> text = utf8_text(input, utf8);
+  if (!text) return nullptr;
   const std::optional<bool> strict = read_flag(strict_arg, "strict");
   if (!strict) return nullptr;
   const std::optional<bool> yaml_1_1_bools = read_flag(bools_arg, "yaml_1_1_bools");
   if (!yaml_1_1_bools) return nullptr;
-
-  char* data = nullptr;
-  Py_ssize_t size = 0;
-  if (PyBytes_AsStringAndSize(utf8.get(), &data, &size) != 0) return nullptr;
-  const std::string_view text(data, static_cast<std::size_t>(size));
   try {
     Result<PyRef> result =
         *strict
-            ? (*yaml_1_1_bools ? parse_with<true, true>(text) : parse_with<true, false>(text))
-            : (*yaml_1_1_bools ? parse_with<false, true>(text) : parse_with<false, false>(text));
+            ? (*yaml_1_1_bools ? parse_with<true, true>(*text) : parse_with<true, false>(*text))
+            : (*yaml_1_1_bools ? parse_with<false, true>(*text) : parse_with<false, false>(*text));
     if (result) return result->release();
     raise_load_error(result.error());
   } catch (const InternalFailure& failure) {

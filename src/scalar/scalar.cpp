@@ -482,13 +482,15 @@ Result<Scalar> classify_value_scalar(std::string_view text, std::uint64_t line) 
 
 std::size_t find_closing_quote(std::string_view text) {
   const char quote = text[0];
-  for (std::size_t i = 1; i < text.size(); ++i) {
+  const char escape = quote == '"' ? '\\' : quote;
+  std::size_t i = 1;
+  while ((i = find_either(text, i, quote, escape)) != std::string_view::npos) {
     if (text[i] == '\\' && quote == '"') {
-      ++i;
-    } else if (text[i] == quote) {
-      if (quote == '"' || i + 1 == text.size() || text[i + 1] != '\'') return i;
-      ++i;  // a doubled single quote
+      i += 2;  // the escaped character cannot close the scalar
+      continue;
     }
+    if (quote == '"' || i + 1 == text.size() || text[i + 1] != '\'') return i;
+    i += 2;  // a doubled single quote
   }
   return std::string_view::npos;
 }

@@ -1,5 +1,9 @@
 #include "parser/block/block.hpp"
 
+#include <array>
+#include <cstddef>
+#include <memory_resource>
+
 #include "scalar/scalar.hpp"
 
 namespace corvane {
@@ -58,8 +62,8 @@ Result<BlockHeader> parse_block_header(std::string_view text, std::uint64_t line
   return header;
 }
 
-std::string assemble_block(const std::vector<std::string_view>& lines, std::size_t indent,
-                           bool folded, Chomping chomping) {
+std::string assemble_block(std::span<const std::string_view> lines, std::size_t indent, bool folded,
+                           Chomping chomping) {
   std::string out;
   if (lines.empty()) return out;
   std::size_t capacity = 0;
@@ -114,7 +118,10 @@ Result<std::string> read_block_scalar(std::string_view text, std::uint64_t line,
   std::optional<std::size_t> content_indent;
   if (header->indent) content_indent = parent_indent + *header->indent;
   std::size_t max_blank_indent = 0;
-  std::vector<std::string_view> lines;
+  // Most block scalars are a few lines long: their line list lives on the stack.
+  std::array<std::byte, 2048> buffer;
+  std::pmr::monotonic_buffer_resource arena(buffer.data(), buffer.size());
+  std::pmr::vector<std::string_view> lines(&arena);
 
   while (auto next = feed.next()) {
     std::string_view body = strip_carriage_returns(next->text);

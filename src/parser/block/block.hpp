@@ -3,9 +3,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "error/error.hpp"
 #include "parser/feed/feed.hpp"
@@ -25,8 +25,8 @@ Result<BlockHeader> parse_block_header(std::string_view text, std::uint64_t line
 
 // Joins the content lines (views without line terminators), dropping `indent` bytes of each,
 // by the literal or folded rules, then applies chomping.
-std::string assemble_block(const std::vector<std::string_view>& lines, std::size_t indent,
-                           bool folded, Chomping chomping);
+std::string assemble_block(std::span<const std::string_view> lines, std::size_t indent, bool folded,
+                           Chomping chomping);
 
 // Reads the scalar whose header is `text` from the feed; the first line that does not belong
 // to it is given back to the feed.
