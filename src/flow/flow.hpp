@@ -61,6 +61,9 @@ class FlowOutline {
   std::string_view text() const { return text_; }
   std::uint64_t line() const { return line_; }
   std::size_t skip_whitespace(std::size_t from, std::size_t end) const {
+    // Entries are mostly separated by ", ": plain spaces are stepped over here.
+    while (from < end && text_[from] == ' ') ++from;
+    if (from == end || is_printable_ascii(text_[from])) return from;
     return end - trim_start(text_.substr(from, end - from)).size();
   }
   // [from, end) without whitespace at either end, as a view.
