@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 python3 -m venv .venv
 . .venv/bin/activate
 python -m pip install -q --disable-pip-version-check -r tests/requirements.txt
-clang-format --dry-run --Werror $(git ls-files 'src/*.cpp' 'src/*.hpp')
+clang-format --dry-run --Werror $(git ls-files 'src/*.cpp' 'src/*.hpp' 'fuzz/*.cpp' 'fuzz/*.hpp' 'bench/*.cpp')
 python -m pip install -q --disable-pip-version-check \
   --config-settings=cmake.define.CORVANE_WERROR=ON .
 python -m pytest -q tests "$@"
