@@ -110,6 +110,22 @@ inline std::size_t find_either(std::string_view text, std::size_t from, char a, 
   return std::string_view::npos;
 }
 
+// Number of spaces (U+0020) that `text` starts with. Deeply nested documents are mostly
+// indentation, so this reads eight bytes at a time.
+inline std::size_t leading_spaces(std::string_view text) {
+  constexpr std::uint64_t kSpaces = 0x2020202020202020ULL;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    if (const std::uint64_t diff = word ^ kSpaces; diff != 0) {
+      return i + static_cast<std::size_t>(std::countr_zero(diff) >> 3);
+    }
+  }
+  while (i < text.size() && text[i] == ' ') ++i;
+  return i;
+}
+
 // Cuts `text` at the first blank followed by `#`, then trims the end.
 std::string_view strip_comment(std::string_view text);
 

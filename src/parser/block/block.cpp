@@ -23,12 +23,6 @@ bool is_blank_line(std::string_view text) {
   return true;
 }
 
-std::size_t leading_spaces(std::string_view text) {
-  std::size_t n = 0;
-  while (n < text.size() && text[n] == ' ') ++n;
-  return n;
-}
-
 void append_line_feeds(std::string& out, std::size_t count) {
   out.append(count, '\n');
 }

@@ -7,8 +7,8 @@
 namespace corvane {
 
 Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_t line) {
-  std::size_t spaces = text.find_first_not_of(' ');
-  if (spaces == std::string_view::npos) return std::nullopt;
+  const std::size_t spaces = leading_spaces(text);
+  if (spaces == text.size()) return std::nullopt;
   switch (text[spaces]) {
     case '\t':
       if (text.find_first_not_of(" \t", spaces) == std::string_view::npos) return std::nullopt;
