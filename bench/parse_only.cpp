@@ -161,15 +161,18 @@ int main(int argc, char** argv) {
     const std::string_view arg = argv[i];
     if ((arg == "--min-time" || arg == "--min-reps") && i + 1 < argc) {
       const char* value = argv[++i];
-      if (arg == "--min-time") min_time = std::atof(value);
-      else min_reps = std::max(1, std::atoi(value));
+      if (arg == "--min-time")
+        min_time = std::atof(value);
+      else
+        min_reps = std::max(1, std::atoi(value));
     } else if (arg.starts_with("-")) {
       fail("unknown option " + std::string(arg));
     } else {
       specs.emplace_back(arg);
     }
   }
-  if (specs.empty()) fail("usage: parse_only [--min-time S] [--min-reps N] FILE|NAME=FILE|NAME=@LIST ...");
+  if (specs.empty())
+    fail("usage: parse_only [--min-time S] [--min-reps N] FILE|NAME=FILE|NAME=@LIST ...");
   // One unit at a time, so that only one document set is in memory.
   for (const auto& spec : specs) time_unit(read_unit(spec), min_time, min_reps);
   return 0;
