@@ -86,7 +86,7 @@ class KeyCache {
   }
 
  private:
-  static constexpr std::size_t kSlots = 512;
+  static constexpr std::size_t kSlots = 256;
   struct Slot {
     const char* data = nullptr;
     std::size_t size = 0;
@@ -101,7 +101,7 @@ class KeyCache {
     std::memcpy(&head, text.data(), n < 8 ? n : 8);
     if (n > 8) std::memcpy(&tail, text.data() + n - 8, 8);
     std::uint64_t mixed = (head ^ (tail * 0x9E3779B97F4A7C15ULL) ^ n) * 0xFF51AFD7ED558CCDULL;
-    return static_cast<std::size_t>(mixed >> 55) & (kSlots - 1);
+    return static_cast<std::size_t>(mixed >> 56) & (kSlots - 1);
   }
 
   std::array<Slot, kSlots> slots_{};
