@@ -226,27 +226,13 @@ std::optional<bool> read_flag(PyObject* object, const char* argument) {
   return std::nullopt;
 }
 
-// The UTF-8 text of `input`. An ASCII string already holds its UTF-8 form, which is read in
-// place; any other string is encoded into `copy`, owned by the call. (Asking a non-ASCII
-// string for its UTF-8 form in place would attach a cached copy to the caller's object for
-// the rest of its life.) Subclasses, whose isascii may be anything, always take the copy.
-std::optional<std::string_view> utf8_text(PyObject* input, PyRef& copy) {
-  PyRef is_ascii;
-  if (PyUnicode_CheckExact(input)) {
-    is_ascii = PyRef::steal(PyObject_CallMethod(input, "isascii", nullptr));
-    if (!is_ascii) return std::nullopt;
-  }
-  if (is_ascii.get() == Py_True) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(input, &size);
-    if (data == nullptr) return std::nullopt;
-    return std::string_view(data, static_cast<std::size_t>(size));
-  }
-  copy = PyRef::steal(PyUnicode_AsUTF8String(input));
-  if (!copy) return std::nullopt;
-  char* data = nullptr;
+// The UTF-8 text of `input`, read in place: an ASCII string holds it already, and any other
+// string keeps the form the interpreter makes here for as long as the string lives (as after
+// any other call that asks for it), so no second copy is made for the call.
+std::optional<std::string_view> utf8_text(PyObject* input) {
   Py_ssize_t size = 0;
-  if (PyBytes_AsStringAndSize(copy.get(), &data, &size) != 0) return std::nullopt;
+  const char* data = PyUnicode_AsUTF8AndSize(input, &size);
+  if (data == nullptr) return std::nullopt;
   return std::string_view(data, static_cast<std::size_t>(size));
 }
 
@@ -281,8 +267,7 @@ PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
     argument_type_error("input", "str", input);
     return nullptr;
   }
-  PyRef utf8;  // the encoded copy, when one is needed
-  std::optional<std::string_view> text = utf8_text(input, utf8);
+  const std::optional<std::string_view> text = utf8_text(input);
   if (!text) return nullptr;
   const std::optional<bool> strict = read_flag(strict_arg, "strict");
   if (!strict) return nullptr;
