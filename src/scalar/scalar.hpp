@@ -58,9 +58,13 @@ class Scalar {
 
   Kind kind_;
   bool is_owned_ = false;
-  bool bool_ = false;
-  std::int64_t int_ = 0;
-  double float_ = 0.0;
+  // Only the member that `kind_` names is meaningful; one scalar is made per value, so the
+  // object is kept small.
+  union {
+    bool bool_;
+    std::int64_t int_;
+    double float_ = 0.0;
+  };
   std::string_view view_;
   std::string owned_;
 };
