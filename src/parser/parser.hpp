@@ -2,7 +2,6 @@
 // containers and builds the value through the sink as it goes.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -113,7 +112,7 @@ class Parser {
       std::string_view item = rest.substr(2);
       if (item[0] == '\t') return syntax_error(line, kTabMessage);
       // Extra spaces after the dash do not change what the item is.
-      item.remove_prefix(std::min(item.find_first_not_of(' '), item.size()));
+      item.remove_prefix(leading_spaces(item));
       if (is_sequence_entry(item)) {
         stack_.push_back(Frame<Sink>::open_seq(sink_, column + 2));
         rest = item;
