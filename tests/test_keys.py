@@ -42,3 +42,15 @@ def test_many_distinct_keys_in_many_maps():
     last = 3 * 5001 + 3
     assert_fails(text + "a:\n  key0: 1\n  key0: 2", ParseError,
                  f"line {last}: Duplicate key: 'key0'", strict=True)
+
+
+@pytest.mark.parametrize("length", [1, 2, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 24, 64])
+def test_keys_differing_in_one_byte_stay_apart(length):
+    # Every key of the document has the same length and differs from the first in one
+    # position only, so a cache that looked at too few bytes would merge some of them.
+    keys = ["a" * length] + ["a" * i + "b" + "a" * (length - i - 1) for i in range(length)]
+    text = "".join(f"{key}: {n}\n" for n, key in enumerate(keys * 2))
+    expected = {key: n + len(keys) for n, key in enumerate(keys)}
+    assert load(text) == expected
+    assert load("{" + ", ".join(f"{key}: {n}" for n, key in enumerate(keys)) + "}") == \
+        {key: n for n, key in enumerate(keys)}

@@ -68,9 +68,13 @@ class KeyCache {
 
   // A new reference to the cached string for `text`, or null when there is none.
   PyObject* find(std::string_view text) const {
-    const Slot& slot = slots_[slot_index(text)];
-    if (slot.object == nullptr || slot.size != text.size() ||
-        std::memcmp(slot.data, text.data(), text.size()) != 0) {
+    const Words words = words_of(text);
+    const Slot& slot = slots_[slot_index(words, text.size())];
+    // The two words hold every byte of a key of up to 16 bytes, so only longer keys need
+    // the bytes compared.
+    if (slot.object == nullptr || slot.size != text.size() || slot.head != words.head ||
+        slot.tail != words.tail ||
+        (text.size() > 16 && std::memcmp(slot.data, text.data(), text.size()) != 0)) {
       return nullptr;
     }
     Py_INCREF(slot.object);
@@ -79,10 +83,11 @@ class KeyCache {
 
   // Remembers `object` for `text`, whose bytes must outlive the cache.
   void store(std::string_view text, PyObject* object) {
-    Slot& slot = slots_[slot_index(text)];
+    const Words words = words_of(text);
+    Slot& slot = slots_[slot_index(words, text.size())];
     Py_INCREF(object);
     Py_XDECREF(slot.object);
-    slot = Slot{text.data(), text.size(), object};
+    slot = Slot{text.data(), text.size(), words.head, words.tail, object};
   }
 
  private:
@@ -90,17 +95,45 @@ class KeyCache {
   struct Slot {
     const char* data = nullptr;
     std::size_t size = 0;
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
     PyObject* object = nullptr;
   };
+  struct Words {
+    std::uint64_t head;
+    std::uint64_t tail;
+  };
 
-  // Mixes the first and last eight bytes with the length: keys of one file differ there.
-  static std::size_t slot_index(std::string_view text) {
+  static std::uint64_t load64(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
+  }
+  static std::uint32_t load32(const char* p) {
+    std::uint32_t word;
+    std::memcpy(&word, p, 4);
+    return word;
+  }
+
+  // The first and the last eight bytes of `text`, read with whole loads that stay inside it
+  // (a copy of a variable length would go through memory and stall the loads after it).
+  // For a given length the pair determines the bytes of any key of up to 16 bytes.
+  static Words words_of(std::string_view text) {
+    const char* p = text.data();
     const std::size_t n = text.size();
-    if (n == 0) return 0;
-    std::uint64_t head = 0, tail = 0;
-    std::memcpy(&head, text.data(), n < 8 ? n : 8);
-    if (n > 8) std::memcpy(&tail, text.data() + n - 8, 8);
-    std::uint64_t mixed = (head ^ (tail * 0x9E3779B97F4A7C15ULL) ^ n) * 0xFF51AFD7ED558CCDULL;
+    if (n >= 8) return {load64(p), load64(p + n - 8)};
+    if (n >= 4) return {load32(p) | (std::uint64_t{load32(p + n - 4)} << 32), 0};
+    if (n == 0) return {0, 0};
+    const auto byte = [p](std::size_t i) {
+      return std::uint64_t{static_cast<unsigned char>(p[i])};
+    };
+    return {byte(0) | (byte(n / 2) << 8) | (byte(n - 1) << 16), 0};
+  }
+
+  // Keys of one file differ in their first or last bytes, or in their length.
+  static std::size_t slot_index(Words words, std::size_t size) {
+    std::uint64_t mixed =
+        (words.head ^ (words.tail * 0x9E3779B97F4A7C15ULL) ^ size) * 0xFF51AFD7ED558CCDULL;
     return static_cast<std::size_t>(mixed >> 56) & (kSlots - 1);
   }
 
