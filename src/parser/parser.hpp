@@ -34,7 +34,7 @@ Result<void> process_map_entry(FrameStack<Sink>& stack, std::string_view content
   std::string_view value_text =
       colon + 2 > content.size() ? std::string_view() : trim_start(content.substr(colon + 2));
   if (key_text == "<<") return unsupported(line, kMergeKeyMessage);
-  auto key_scalar = classify_key_scalar<Sink::yaml_1_1_bools>(key_text, line);
+  auto key_scalar = classify_key_scalar_fast<Sink::yaml_1_1_bools>(key_text, line);
   if (!key_scalar) return std::unexpected(std::move(key_scalar.error()));
   auto key = sink.make_key(std::move(*key_scalar));
   if constexpr (Sink::strict) {

@@ -463,6 +463,11 @@ Result<Scalar> classify_key_scalar(std::string_view text, std::uint64_t line) {
 template <bool Yaml11Bools>
 Result<Scalar> classify_value_scalar(std::string_view text, std::uint64_t line) {
   if (auto decided = classify_prefix(text, line)) return std::move(*decided);
+  return classify_plain_value<Yaml11Bools>(text, line);
+}
+
+template <bool Yaml11Bools>
+Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line) {
   // The first of a blank followed by `#` (a comment) and `: ` (a refused separator) decides.
   for (std::size_t i = find_either(text, 0, ':', '#'); i != std::string_view::npos;
        i = find_either(text, i + 1, ':', '#')) {
@@ -532,5 +537,7 @@ template Result<Scalar> classify_key_scalar<false>(std::string_view, std::uint64
 template Result<Scalar> classify_key_scalar<true>(std::string_view, std::uint64_t);
 template Result<Scalar> classify_value_scalar<false>(std::string_view, std::uint64_t);
 template Result<Scalar> classify_value_scalar<true>(std::string_view, std::uint64_t);
+template Result<Scalar> classify_plain_value<false>(std::string_view, std::uint64_t);
+template Result<Scalar> classify_plain_value<true>(std::string_view, std::uint64_t);
 
 }  // namespace corvane

@@ -145,6 +145,25 @@ Result<Scalar> classify_value_scalar(std::string_view text, std::uint64_t line);
 template <bool Yaml11Bools>
 Result<Scalar> classify_scalar(std::string_view text, std::uint64_t line);
 
+// A plain scalar can start with `c` and need no further look at its start: printable ASCII
+// other than the quotes and the refused indicators.
+inline bool is_plain_start(char c) {
+  return is_printable_ascii(c) && c != '"' && c != '\'' && c != '!' && c != '&' && c != '*';
+}
+// classify_value_scalar for a text whose first byte passes is_plain_start.
+template <bool Yaml11Bools>
+Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line);
+// classify_key_scalar for a text whose first byte passes is_plain_start. A key without any
+// `#` cannot hold a comment, which leaves only its typing.
+template <bool Yaml11Bools>
+inline Result<Scalar> classify_key_scalar_fast(std::string_view text, std::uint64_t line) {
+  if (!text.empty() && is_plain_start(text[0]) &&
+      find_either(text, 0, '#', '#') == std::string_view::npos) {
+    return infer_kind<Yaml11Bools>(trim_end(text));
+  }
+  return classify_key_scalar<Yaml11Bools>(text, line);
+}
+
 // Index of the quote that closes the quoted span opened by text[0] (`"` or `'`), or npos
 // when the text ends first. Inside double quotes a backslash protects the next byte; inside
 // single quotes two quotes in a row stand for one.
