@@ -29,6 +29,8 @@ QUOTED = [
     ("'''a'", "'a"), ("''''''", "''"), ("'a''''b'", "a''b"), ("'\"'", '"'), ("'\\'", "\\"),
     ("'  sp  '", "  sp  "), ("'a: b'", "a: b"), ("'a # b'", "a # b"), ("'true'", "true"), ("'~'", "~"),
     ("'1.5'", "1.5"), ("'a, ]'", "a, ]"), ("'*a'", "*a"),
+    # Escapes that decode longer than they are written, alone: the output is widest here.
+    ('"\\L\\P\\L"', "\u2028\u2029\u2028"), ('"\\L"', "\u2028"),
 ]
 
 ESCAPES = [

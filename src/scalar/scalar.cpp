@@ -1,5 +1,6 @@
 #include "scalar/scalar.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstring>
@@ -283,22 +284,24 @@ Result<Scalar> unclosed_quote(std::uint64_t line) {
   return syntax_error(line, "Unclosed quote; quoted strings must be on a single line");
 }
 
-void append_utf8(std::string& out, std::uint32_t code_point) {
+// Writes `code_point` as UTF-8 at `out` and returns the position after it.
+char* put_utf8(char* out, std::uint32_t code_point) {
   if (code_point < 0x80) {
-    out.push_back(static_cast<char>(code_point));
+    *out++ = static_cast<char>(code_point);
   } else if (code_point < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+    *out++ = static_cast<char>(0xC0 | (code_point >> 6));
+    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
   } else if (code_point < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+    *out++ = static_cast<char>(0xE0 | (code_point >> 12));
+    *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+    *out++ = static_cast<char>(0xF0 | (code_point >> 18));
+    *out++ = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
   }
+  return out;
 }
 
 // Byte length of the UTF-8 character whose first byte is `lead`.
@@ -332,53 +335,75 @@ std::unexpected<LoadError> bad_escape(std::uint64_t line, std::string_view escap
   return syntax_error(line, std::move(message));
 }
 
-Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
-  std::string out;
-  out.reserve(content.size());
-  std::size_t pos = 0;
-  while (pos < content.size()) {
-    const char* backslash =
-        static_cast<const char*>(std::memchr(content.data() + pos, '\\', content.size() - pos));
-    std::size_t stop =
-        backslash ? static_cast<std::size_t>(backslash - content.data()) : content.size();
-    out.append(content.substr(pos, stop - pos));
-    if (stop == content.size()) break;
-    pos = stop + 1;  // the closing-quote scan guarantees a byte after every backslash
-    const char c = content[pos++];
-    switch (c) {
-      case '0': out.push_back('\0'); break;
-      case 'a': out.push_back('\a'); break;
-      case 'b': out.push_back('\b'); break;
-      case 't':
-      case '\t': out.push_back('\t'); break;
-      case 'n': out.push_back('\n'); break;
-      case 'v': out.push_back('\v'); break;
-      case 'f': out.push_back('\f'); break;
-      case 'r': out.push_back('\r'); break;
-      case 'e': out.push_back('\x1B'); break;
-      case ' ': out.push_back(' '); break;
-      case '"': out.push_back('"'); break;
-      case '/': out.push_back('/'); break;
-      case '\\': out.push_back('\\'); break;
-      case 'N': append_utf8(out, 0x85); break;
-      case '_': append_utf8(out, 0xA0); break;
-      case 'L': append_utf8(out, 0x2028); break;
-      case 'P': append_utf8(out, 0x2029); break;
-      case 'x':
-      case 'u':
-      case 'U': {
-        auto code_point = read_hex(content, pos, c == 'x' ? 2 : c == 'u' ? 4 : 8, line);
-        if (!code_point) return std::unexpected(std::move(code_point.error()));
-        append_utf8(out, *code_point);
-        break;
-      }
-      default: {
-        std::size_t length =
-            std::min(utf8_length(static_cast<unsigned char>(c)), content.size() - pos + 1);
-        return bad_escape(line, content.substr(pos - 1, length));
-      }
-    }
+// The one escape whose decoded form a single character settles, or -1.
+int simple_escape(char c) {
+  switch (c) {
+    case '0': return '\0';
+    case 'a': return '\a';
+    case 'b': return '\b';
+    case 't':
+    case '\t': return '\t';
+    case 'n': return '\n';
+    case 'v': return '\v';
+    case 'f': return '\f';
+    case 'r': return '\r';
+    case 'e': return '\x1B';
+    case ' ': return ' ';
+    case '"': return '"';
+    case '/': return '/';
+    case '\\': return '\\';
+    default: return -1;
   }
+}
+
+Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
+  // No escape decodes to more than one and a half times its own length (\L and \P: two
+  // bytes for three), so the output is sized once and written through a pointer.
+  std::string out;
+  std::optional<LoadError> failure;
+  out.resize_and_overwrite(content.size() + content.size() / 2, [&](char* buffer, std::size_t) {
+    char* write = buffer;
+    std::size_t pos = 0;
+    while (pos < content.size()) {
+      const std::size_t stop = std::min(find_either(content, pos, '\\', '\\'), content.size());
+      std::memcpy(write, content.data() + pos, stop - pos);
+      write += stop - pos;
+      if (stop == content.size()) break;
+      pos = stop + 1;  // the closing-quote scan guarantees a byte after every backslash
+      const char c = content[pos++];
+      if (const int simple = simple_escape(c); simple >= 0) {
+        *write++ = static_cast<char>(simple);
+        continue;
+      }
+      std::uint32_t code_point;
+      switch (c) {
+        case 'N': code_point = 0x85; break;
+        case '_': code_point = 0xA0; break;
+        case 'L': code_point = 0x2028; break;
+        case 'P': code_point = 0x2029; break;
+        case 'x':
+        case 'u':
+        case 'U': {
+          auto read = read_hex(content, pos, c == 'x' ? 2 : c == 'u' ? 4 : 8, line);
+          if (!read) {
+            failure = std::move(read.error());
+            return std::size_t{0};
+          }
+          code_point = *read;
+          break;
+        }
+        default: {
+          std::size_t length =
+              std::min(utf8_length(static_cast<unsigned char>(c)), content.size() - pos + 1);
+          failure = bad_escape(line, content.substr(pos - 1, length)).error();
+          return std::size_t{0};
+        }
+      }
+      write = put_utf8(write, code_point);
+    }
+    return static_cast<std::size_t>(write - buffer);
+  });
+  if (failure) return std::unexpected(std::move(*failure));
   return Scalar::owned(std::move(out));
 }
 
@@ -486,40 +511,50 @@ Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line) {
 }
 
 std::size_t find_closing_quote(std::string_view text) {
+  bool unused;
+  return find_closing_quote(text, unused);
+}
+
+std::size_t find_closing_quote(std::string_view text, bool& needs_decoding) {
   const char quote = text[0];
   const char escape = quote == '"' ? '\\' : quote;
+  needs_decoding = false;
   std::size_t i = 1;
   while ((i = find_either(text, i, quote, escape)) != std::string_view::npos) {
     if (text[i] == '\\' && quote == '"') {
+      needs_decoding = true;
       i += 2;  // the escaped character cannot close the scalar
       continue;
     }
     if (quote == '"' || i + 1 == text.size() || text[i + 1] != '\'') return i;
+    needs_decoding = true;
     i += 2;  // a doubled single quote
   }
   return std::string_view::npos;
 }
 
 Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line) {
-  const std::size_t close = find_closing_quote(text);
+  bool has_escapes;
+  const std::size_t close = find_closing_quote(text, has_escapes);
   if (close == std::string_view::npos) return unclosed_quote(line);
   if (auto tail = check_tail(text.substr(close + 1), line); !tail) {
     return std::unexpected(std::move(tail.error()));
   }
   std::string_view content = text.substr(1, close - 1);
-  if (content.find('\\') == std::string_view::npos) return Scalar::view(content);
+  if (!has_escapes) return Scalar::view(content);
   return decode_escapes(content, line);
 }
 
 Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
-  const std::size_t close = find_closing_quote(text);
+  bool has_doubled_quotes;
+  const std::size_t close = find_closing_quote(text, has_doubled_quotes);
   if (close == std::string_view::npos) return unclosed_quote(line);
   if (auto tail = check_tail(text.substr(close + 1), line); !tail) {
     return std::unexpected(std::move(tail.error()));
   }
   // Inside the span a quote only occurs doubled.
   std::string_view content = text.substr(1, close - 1);
-  if (content.find('\'') == std::string_view::npos) return Scalar::view(content);
+  if (!has_doubled_quotes) return Scalar::view(content);
   std::string out;
   out.reserve(content.size());
   for (std::size_t j = 0; j < content.size(); ++j) {

@@ -168,6 +168,9 @@ inline Result<Scalar> classify_key_scalar_fast(std::string_view text, std::uint6
 // when the text ends first. Inside double quotes a backslash protects the next byte; inside
 // single quotes two quotes in a row stand for one.
 std::size_t find_closing_quote(std::string_view text);
+// The same, also telling whether the span holds an escape (double quotes) or a doubled quote
+// (single quotes), that is, whether its content needs decoding.
+std::size_t find_closing_quote(std::string_view text, bool& needs_decoding);
 
 // `text` starts with the opening quote and runs to the end of its line.
 Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line);
