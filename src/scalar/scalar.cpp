@@ -359,52 +359,44 @@ int simple_escape(char c) {
 Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
   // No escape decodes to more than one and a half times its own length (\L and \P: two
   // bytes for three), so the output is sized once and written through a pointer.
-  std::string out;
-  std::optional<LoadError> failure;
-  out.resize_and_overwrite(content.size() + content.size() / 2, [&](char* buffer, std::size_t) {
-    char* write = buffer;
-    std::size_t pos = 0;
-    while (pos < content.size()) {
-      const std::size_t stop = std::min(find_either(content, pos, '\\', '\\'), content.size());
-      std::memcpy(write, content.data() + pos, stop - pos);
-      write += stop - pos;
-      if (stop == content.size()) break;
-      pos = stop + 1;  // the closing-quote scan guarantees a byte after every backslash
-      const char c = content[pos++];
-      if (const int simple = simple_escape(c); simple >= 0) {
-        *write++ = static_cast<char>(simple);
-        continue;
-      }
-      std::uint32_t code_point;
-      switch (c) {
-        case 'N': code_point = 0x85; break;
-        case '_': code_point = 0xA0; break;
-        case 'L': code_point = 0x2028; break;
-        case 'P': code_point = 0x2029; break;
-        case 'x':
-        case 'u':
-        case 'U': {
-          auto read = read_hex(content, pos, c == 'x' ? 2 : c == 'u' ? 4 : 8, line);
-          if (!read) {
-            failure = std::move(read.error());
-            return std::size_t{0};
-          }
-          code_point = *read;
-          break;
-        }
-        default: {
-          std::size_t length =
-              std::min(utf8_length(static_cast<unsigned char>(c)), content.size() - pos + 1);
-          failure = bad_escape(line, content.substr(pos - 1, length)).error();
-          return std::size_t{0};
-        }
-      }
-      write = put_utf8(write, code_point);
+  TextBuffer out = new_text_buffer(content.size() + content.size() / 2);
+  char* write = out.get();
+  std::size_t pos = 0;
+  while (pos < content.size()) {
+    const std::size_t stop = std::min(find_either(content, pos, '\\', '\\'), content.size());
+    std::memcpy(write, content.data() + pos, stop - pos);
+    write += stop - pos;
+    if (stop == content.size()) break;
+    pos = stop + 1;  // the closing-quote scan guarantees a byte after every backslash
+    const char c = content[pos++];
+    if (const int simple = simple_escape(c); simple >= 0) {
+      *write++ = static_cast<char>(simple);
+      continue;
     }
-    return static_cast<std::size_t>(write - buffer);
-  });
-  if (failure) return std::unexpected(std::move(*failure));
-  return Scalar::owned(std::move(out));
+    std::uint32_t code_point;
+    switch (c) {
+      case 'N': code_point = 0x85; break;
+      case '_': code_point = 0xA0; break;
+      case 'L': code_point = 0x2028; break;
+      case 'P': code_point = 0x2029; break;
+      case 'x':
+      case 'u':
+      case 'U': {
+        auto read = read_hex(content, pos, c == 'x' ? 2 : c == 'u' ? 4 : 8, line);
+        if (!read) return std::unexpected(std::move(read.error()));
+        code_point = *read;
+        break;
+      }
+      default: {
+        std::size_t length =
+            std::min(utf8_length(static_cast<unsigned char>(c)), content.size() - pos + 1);
+        return bad_escape(line, content.substr(pos - 1, length));
+      }
+    }
+    write = put_utf8(write, code_point);
+  }
+  const auto size = static_cast<std::size_t>(write - out.get());
+  return Scalar::owned(std::move(out), size);
 }
 
 }  // namespace
@@ -555,13 +547,13 @@ Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
   // Inside the span a quote only occurs doubled.
   std::string_view content = text.substr(1, close - 1);
   if (!has_doubled_quotes) return Scalar::view(content);
-  std::string out;
-  out.reserve(content.size());
+  TextBuffer out = new_text_buffer(content.size());
+  std::size_t size = 0;
   for (std::size_t j = 0; j < content.size(); ++j) {
-    out.push_back(content[j]);
+    out[size++] = content[j];
     if (content[j] == '\'') ++j;  // the second quote of a pair
   }
-  return Scalar::owned(std::move(out));
+  return Scalar::owned(std::move(out), size);
 }
 
 template Scalar infer_kind<false>(std::string_view);

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,8 +13,15 @@
 
 namespace corvane {
 
+// Room for decoded text, written in place and then handed to a Scalar.
+using TextBuffer = std::unique_ptr<char[]>;
+inline TextBuffer new_text_buffer(std::size_t capacity) {
+  return std::make_unique_for_overwrite<char[]>(capacity);
+}
+
 // The typed value of one scalar. A `Str` is a view into the input unless a quoted scalar had
-// escapes or doubled quotes to decode, in which case it owns its text.
+// escapes or doubled quotes to decode, in which case it owns the buffer its view points into
+// (a plain pointer, so that moving a scalar is a few word copies).
 class Scalar {
  public:
   enum class Kind : std::uint8_t { Null, Bool, Int, Float, Str };
@@ -39,25 +47,25 @@ class Scalar {
     s.view_ = text;
     return s;
   }
-  static Scalar owned(std::string text) {
+  // The first `size` bytes of `buffer`.
+  static Scalar owned(TextBuffer buffer, std::size_t size) {
     Scalar s(Kind::Str);
-    s.owned_ = std::move(text);
-    s.is_owned_ = true;
+    s.view_ = std::string_view(buffer.get(), size);
+    s.owned_ = std::move(buffer);
     return s;
   }
 
   Kind kind() const { return kind_; }
-  bool is_owned() const { return is_owned_; }
+  bool is_owned() const { return owned_ != nullptr; }
   bool as_bool() const { return bool_; }
   std::int64_t as_int() const { return int_; }
   double as_float() const { return float_; }
-  std::string_view as_str() const { return is_owned_ ? std::string_view(owned_) : view_; }
+  std::string_view as_str() const { return view_; }
 
  private:
   explicit Scalar(Kind kind) : kind_(kind) {}
 
   Kind kind_;
-  bool is_owned_ = false;
   // Only the member that `kind_` names is meaningful; one scalar is made per value, so the
   // object is kept small.
   union {
@@ -66,7 +74,7 @@ class Scalar {
     double float_ = 0.0;
   };
   std::string_view view_;
-  std::string owned_;
+  TextBuffer owned_;
 };
 
 // Unicode White_Space trimming on UTF-8 text. The inline checks settle the common case, a
