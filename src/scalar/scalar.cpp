@@ -69,6 +69,17 @@ constexpr std::uint64_t kTwoTo63 = std::uint64_t{1} << 63;
 // of a signed 64-bit integer, reached by -2^63).
 bool parse_magnitude(std::string_view digits, int radix, std::uint64_t& out) {
   if (digits.empty()) return false;
+  if (radix == 10 && digits.size() <= 18) {
+    // Eighteen decimal digits stay below 10^18 < 2^63: no overflow check is needed.
+    std::uint64_t magnitude = 0;
+    for (char c : digits) {
+      const auto d = static_cast<unsigned char>(c - '0');
+      if (d > 9) return false;
+      magnitude = magnitude * 10 + d;
+    }
+    out = magnitude;
+    return true;
+  }
   const auto base = static_cast<std::uint64_t>(radix);
   std::uint64_t magnitude = 0;
   for (char c : digits) {

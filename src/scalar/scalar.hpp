@@ -116,6 +116,21 @@ inline std::size_t find_either(std::string_view text, std::size_t from, char a, 
     const std::uint64_t hits = (((xa - kOnes) & ~xa) | ((xb - kOnes) & ~xb)) & kHighs;
     if (hits != 0) return i + static_cast<std::size_t>(std::countr_zero(hits) >> 3);
   }
+  if (i < text.size() && text.size() >= 8) {
+    // The last eight bytes, read as one word that overlaps bytes before `i`. Those bytes are
+    // masked off, so this test must flag exactly the zero bytes (the one above cannot, since
+    // a borrow may flag the byte above a true zero).
+    constexpr std::uint64_t kLows = ~kHighs;
+    const std::size_t last = text.size() - 8;
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + last, 8);
+    const std::uint64_t xa = word ^ pattern_a, xb = word ^ pattern_b;
+    const std::uint64_t zero_a = ~(((xa & kLows) + kLows) | xa) & kHighs;
+    const std::uint64_t zero_b = ~(((xb & kLows) + kLows) | xb) & kHighs;
+    const std::uint64_t hits = (zero_a | zero_b) & (~std::uint64_t{0} << ((i - last) * 8));
+    if (hits != 0) return last + static_cast<std::size_t>(std::countr_zero(hits) >> 3);
+    return std::string_view::npos;
+  }
   for (; i < text.size(); ++i) {
     if (text[i] == a || text[i] == b) return i;
   }

@@ -18,7 +18,7 @@ Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_
   }
 }
 
-Result<void> check_unsupported(std::string_view content, std::uint64_t line) {
+Result<void> check_unsupported_form(std::string_view content, std::uint64_t line) {
   if (content.empty()) return {};
   switch (content[0]) {
     case '%': return unsupported(line, "Directives are not supported in Corvane");

@@ -19,7 +19,18 @@ struct ScannedLine {
 Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_t line);
 
 // Refuses directives, document markers, explicit keys and a tab right after a dash.
-Result<void> check_unsupported(std::string_view content, std::uint64_t line);
+Result<void> check_unsupported_form(std::string_view content, std::uint64_t line);
+inline Result<void> check_unsupported(std::string_view content, std::uint64_t line) {
+  // Only lines that start with one of these bytes can take a refused form.
+  if (content.empty()) return {};
+  switch (content[0]) {
+    case '%':
+    case '-':
+    case '.':
+    case '?': return check_unsupported_form(content, line);
+    default: return {};
+  }
+}
 
 // Index of the separator colon of a block mapping entry, if the content is one.
 std::optional<std::size_t> find_map_colon(std::string_view content);
