@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -16,14 +17,32 @@ class LineFeed {
  public:
   explicit LineFeed(std::string_view input);
 
-  std::optional<Line> next();
+  std::optional<Line> next() {
+    if (pushed_back_) [[unlikely]] {
+      Line line = *pushed_back_;
+      pushed_back_.reset();
+      return line;
+    }
+    if (position_ >= input_.size()) return std::nullopt;
+    const char* start = input_.data() + position_;
+    const std::size_t rest = input_.size() - position_;
+    const void* newline = std::memchr(start, '\n', rest);
+    if (newline == nullptr) {
+      position_ = input_.size();
+      return Line{next_number_++, std::string_view(start, rest)};
+    }
+    const auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
+    position_ += length + 1;
+    std::string_view text(start, length);
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    return Line{next_number_++, text};
+  }
   // Gives back the line just read; the next call of `next` returns it again.
   void push_back(Line line) { pushed_back_ = line; }
 
  private:
   std::string_view input_;
   std::size_t position_ = 0;
-  bool finished_ = false;
   std::uint64_t next_number_ = 1;
   std::optional<Line> pushed_back_;
 };

@@ -6,7 +6,7 @@
 
 namespace corvane {
 
-Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_t line) {
+Result<std::optional<ScannedLine>> scan_line_slow(std::string_view text, std::uint64_t line) {
   const std::size_t spaces = leading_spaces(text);
   if (spaces == text.size()) return std::nullopt;
   switch (text[spaces]) {
@@ -50,32 +50,22 @@ bool is_separator_at(std::string_view content, std::size_t i) {
 
 }  // namespace
 
-std::optional<std::size_t> find_map_colon(std::string_view content) {
-  if (content.empty() || content[0] == '[' || content[0] == '{') return std::nullopt;
-  if (content[0] == '"' || content[0] == '\'') {
-    std::size_t i = 0;
-    while (i < content.size()) {
-      const char c = content[i];
-      if (c == '"' || c == '\'') {
-        const std::size_t close = find_closing_quote(content.substr(i));
-        if (close == std::string_view::npos) return std::nullopt;
-        i += close + 1;
-        continue;
-      }
-      if (c == ':' && is_separator_at(content, i)) return i;
-      // A comment after a quoted key or scalar: whatever it holds is not a separator.
-      if ((c == ' ' || c == '\t') && i + 1 < content.size() && content[i + 1] == '#') {
-        return std::nullopt;
-      }
-      ++i;
+std::optional<std::size_t> find_quoted_map_colon(std::string_view content) {
+  std::size_t i = 0;
+  while (i < content.size()) {
+    const char c = content[i];
+    if (c == '"' || c == '\'') {
+      const std::size_t close = find_closing_quote(content.substr(i));
+      if (close == std::string_view::npos) return std::nullopt;
+      i += close + 1;
+      continue;
     }
-    return std::nullopt;
-  }
-  for (std::size_t i = 0; i < content.size(); ++i) {
-    const void* colon = std::memchr(content.data() + i, ':', content.size() - i);
-    if (colon == nullptr) return std::nullopt;
-    i = static_cast<std::size_t>(static_cast<const char*>(colon) - content.data());
-    if (is_separator_at(content, i)) return i;
+    if (c == ':' && is_separator_at(content, i)) return i;
+    // A comment after a quoted key or scalar: whatever it holds is not a separator.
+    if ((c == ' ' || c == '\t') && i + 1 < content.size() && content[i + 1] == '#') {
+      return std::nullopt;
+    }
+    ++i;
   }
   return std::nullopt;
 }

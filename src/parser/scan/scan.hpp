@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "error/error.hpp"
+#include "scalar/scalar.hpp"
 
 namespace corvane {
 
@@ -16,7 +17,15 @@ struct ScannedLine {
 };
 
 // Nothing for a blank or comment-only line.
-Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_t line);
+Result<std::optional<ScannedLine>> scan_line_slow(std::string_view text, std::uint64_t line);
+inline Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_t line) {
+  const std::size_t spaces = leading_spaces(text);
+  // Most lines start their content with a printable character other than `#`.
+  if (spaces < text.size() && is_printable_ascii(text[spaces]) && text[spaces] != '#') {
+    return ScannedLine{spaces, text.substr(spaces)};
+  }
+  return scan_line_slow(text, line);
+}
 
 // Refuses directives, document markers, explicit keys and a tab right after a dash.
 Result<void> check_unsupported_form(std::string_view content, std::uint64_t line);
@@ -32,8 +41,20 @@ inline Result<void> check_unsupported(std::string_view content, std::uint64_t li
   }
 }
 
+// find_map_colon for content that starts with a quote.
+std::optional<std::size_t> find_quoted_map_colon(std::string_view content);
+
 // Index of the separator colon of a block mapping entry, if the content is one.
-std::optional<std::size_t> find_map_colon(std::string_view content);
+inline std::optional<std::size_t> find_map_colon(std::string_view content) {
+  if (content.empty() || content[0] == '[' || content[0] == '{') return std::nullopt;
+  if (content[0] == '"' || content[0] == '\'') return find_quoted_map_colon(content);
+  // A separator is a colon followed by a space or the end of the line.
+  for (std::size_t i = find_either(content, 0, ':', ':'); i != std::string_view::npos;
+       i = find_either(content, i + 1, ':', ':')) {
+    if (i + 1 == content.size() || content[i + 1] == ' ') return i;
+  }
+  return std::nullopt;
+}
 
 inline bool is_sequence_entry(std::string_view content) {
   return content == "-" || content.starts_with("- ");
