@@ -62,10 +62,18 @@ class Parser {
   Result<Value> parse() {
     while (auto next = feed_.next()) {
       const std::uint64_t line = next->number;
-      auto scanned = scan_line(strip_carriage_returns(next->text), line);
-      if (!scanned) return std::unexpected(std::move(scanned.error()));
-      if (!*scanned) continue;
-      const auto [indent, content] = **scanned;
+      const std::string_view text = strip_carriage_returns(next->text);
+      // The common line is read here in registers; the others go through scan_line.
+      const std::size_t indent = leading_spaces(text);
+      std::string_view content;
+      if (indent < text.size() && is_printable_ascii(text[indent]) && text[indent] != '#') {
+        content = text.substr(indent);
+      } else {
+        auto scanned = scan_line(text, line);
+        if (!scanned) return std::unexpected(std::move(scanned.error()));
+        if (!*scanned) continue;
+        content = (*scanned)->content;
+      }
       if (auto refused = check_unsupported(content, line); !refused) {
         return std::unexpected(std::move(refused.error()));
       }

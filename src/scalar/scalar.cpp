@@ -269,8 +269,11 @@ Scalar infer_word(std::string_view text) {
 }
 
 // The parts shared by the three classify functions: leading whitespace, the refused
-// indicators and quoted scalars. Returns nothing when `text` is plain and typing goes on.
-std::optional<Result<Scalar>> classify_prefix(std::string_view& text, std::uint64_t line) {
+// indicators and quoted scalars; `plain` types what is left. Every branch returns its result
+// directly, so it is built in place.
+template <class Plain>
+[[gnu::always_inline]] inline Result<Scalar> classify_with(std::string_view text,
+                                                           std::uint64_t line, Plain plain) {
   text = trim_start(text);
   if (text.empty()) return Scalar::null();
   switch (text[0]) {
@@ -279,7 +282,7 @@ std::optional<Result<Scalar>> classify_prefix(std::string_view& text, std::uint6
     case '*': return unsupported(line, "Aliases are not supported in Corvane");
     case '"': return parse_double_quoted(text, line);
     case '\'': return parse_single_quoted(text, line);
-    default: return std::nullopt;
+    default: return plain(text);
   }
 }
 
@@ -459,8 +462,13 @@ std::string_view strip_comment(std::string_view text) {
   return trim_end(text);
 }
 
+namespace {
+
+// The typing itself, built straight into the caller's result: a scalar made in one function
+// and copied whole in another would be read back before its parts are written out, which
+// stalls the processor on every value.
 template <bool Yaml11Bools>
-Scalar infer_kind(std::string_view text) {
+[[gnu::always_inline]] inline Result<Scalar> type_plain(std::string_view text) {
   if (text.empty()) return Scalar::null();
   const char first = text[0];
   if (!(is_digit(first) || first == '+' || first == '-' || first == '.')) {
@@ -473,25 +481,40 @@ Scalar infer_kind(std::string_view text) {
   return Scalar::view(text);
 }
 
+}  // namespace
+
+template <bool Yaml11Bools>
+Scalar infer_kind(std::string_view text) {
+  return std::move(*type_plain<Yaml11Bools>(text));
+}
+
+template <bool Yaml11Bools>
+Result<Scalar> infer_kind_result(std::string_view text) {
+  return type_plain<Yaml11Bools>(text);
+}
+
 template <bool Yaml11Bools>
 Result<Scalar> classify_scalar(std::string_view text, std::uint64_t line) {
-  if (auto decided = classify_prefix(text, line)) return std::move(*decided);
-  return infer_kind<Yaml11Bools>(strip_comment(text));
+  return classify_with(text, line, [](std::string_view plain) -> Result<Scalar> {
+    return type_plain<Yaml11Bools>(strip_comment(plain));
+  });
 }
 
 template <bool Yaml11Bools>
 Result<Scalar> classify_key_scalar(std::string_view text, std::uint64_t line) {
-  if (auto decided = classify_prefix(text, line)) return std::move(*decided);
-  if (find_comment(text) != std::string_view::npos) {
-    return syntax_error(line, "Mapping key ends in a comment; the ':' separator is inside it");
-  }
-  return infer_kind<Yaml11Bools>(trim_end(text));
+  return classify_with(text, line, [line](std::string_view plain) -> Result<Scalar> {
+    if (find_comment(plain) != std::string_view::npos) {
+      return syntax_error(line, "Mapping key ends in a comment; the ':' separator is inside it");
+    }
+    return type_plain<Yaml11Bools>(trim_end(plain));
+  });
 }
 
 template <bool Yaml11Bools>
 Result<Scalar> classify_value_scalar(std::string_view text, std::uint64_t line) {
-  if (auto decided = classify_prefix(text, line)) return std::move(*decided);
-  return classify_plain_value<Yaml11Bools>(text, line);
+  return classify_with(text, line, [line](std::string_view plain) -> Result<Scalar> {
+    return classify_plain_value<Yaml11Bools>(plain, line);
+  });
 }
 
 template <bool Yaml11Bools>
@@ -510,7 +533,7 @@ Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line) {
                           "quotes or a new line)");
     }
   }
-  return infer_kind<Yaml11Bools>(trim_end(text));
+  return type_plain<Yaml11Bools>(trim_end(text));
 }
 
 std::size_t find_closing_quote(std::string_view text) {
@@ -569,6 +592,8 @@ Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
 
 template Scalar infer_kind<false>(std::string_view);
 template Scalar infer_kind<true>(std::string_view);
+template Result<Scalar> infer_kind_result<false>(std::string_view);
+template Result<Scalar> infer_kind_result<true>(std::string_view);
 template Result<Scalar> classify_scalar<false>(std::string_view, std::uint64_t);
 template Result<Scalar> classify_scalar<true>(std::string_view, std::uint64_t);
 template Result<Scalar> classify_key_scalar<false>(std::string_view, std::uint64_t);

@@ -195,6 +195,9 @@ std::string_view strip_comment(std::string_view text);
 // Types a plain text that has no surrounding whitespace and no comment. Never fails.
 template <bool Yaml11Bools>
 Scalar infer_kind(std::string_view text);
+// The same, as a result: callers that return one get it built in place.
+template <bool Yaml11Bools>
+Result<Scalar> infer_kind_result(std::string_view text);
 
 // Block mapping key, block value (or sequence item) and flow item/key/value.
 template <bool Yaml11Bools>
@@ -218,7 +221,7 @@ template <bool Yaml11Bools>
 inline Result<Scalar> classify_key_scalar_fast(std::string_view text, std::uint64_t line) {
   if (!text.empty() && is_plain_start(text[0]) &&
       find_either(text, 0, '#', '#') == std::string_view::npos) {
-    return infer_kind<Yaml11Bools>(trim_end(text));
+    return infer_kind_result<Yaml11Bools>(trim_end(text));
   }
   return classify_key_scalar<Yaml11Bools>(text, line);
 }
