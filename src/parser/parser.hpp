@@ -66,7 +66,9 @@ class Parser {
       // The common line is read here in registers; the others go through scan_line.
       const std::size_t indent = leading_spaces(text);
       std::string_view content;
-      if (indent < text.size() && is_printable_ascii(text[indent]) && text[indent] != '#') {
+      if (indent == text.size()) continue;  // blank
+      if (is_printable_ascii(text[indent])) {
+        if (text[indent] == '#') continue;  // a comment line
         content = text.substr(indent);
       } else {
         auto scanned = scan_line(text, line);
