@@ -332,6 +332,8 @@ std::unexpected<LoadError> bad_escape(std::uint64_t line, std::string_view escap
   return syntax_error(line, std::move(message));
 }
 
+}  // namespace
+
 Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
   std::string out;
   out.reserve(content.size());
@@ -381,8 +383,6 @@ Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
   }
   return Scalar::owned(std::move(out));
 }
-
-}  // namespace
 
 std::size_t whitespace_length_at(std::string_view text) {
   if (text.empty()) return 0;
@@ -515,6 +515,10 @@ Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
   // Inside the span a quote only occurs doubled.
   std::string_view content = text.substr(1, close - 1);
   if (content.find('\'') == std::string_view::npos) return Scalar::view(content);
+  return unfold_single_quoted(content);
+}
+
+Scalar unfold_single_quoted(std::string_view content) {
   std::string out;
   out.reserve(content.size());
   for (std::size_t j = 0; j < content.size(); ++j) {
