@@ -216,30 +216,6 @@ constexpr std::array<std::uint8_t, 256> kPlainStops = [] {
 
 }  // namespace
 
-FlowStart flow_item_start(std::string_view text, std::size_t at, bool is_key) {
-  const auto c = static_cast<unsigned char>(text[at]);
-  switch (c) {
-    case '"': return FlowStart::DoubleQuoted;
-    case '\'': return FlowStart::SingleQuoted;
-    case '[':
-    case '{': return FlowStart::Nested;
-    // Empty items, closing brackets, comments and the refused indicators.
-    case ',':
-    case ']':
-    case '}':
-    case '#':
-    case '!':
-    case '&':
-    case '*': return FlowStart::GiveUp;
-    case ':': return is_key ? FlowStart::GiveUp : FlowStart::Plain;
-    default: break;
-  }
-  if (is_printable_ascii(static_cast<char>(c))) return FlowStart::Plain;
-  // A non-ASCII character starts the item unless the exact reader would trim it away.
-  if (c >= 0x80 && whitespace_length_at(text.substr(at)) == 0) return FlowStart::Plain;
-  return FlowStart::GiveUp;
-}
-
 std::size_t end_of_plain(std::string_view text, std::size_t from, bool is_key) {
   const std::uint8_t mask = is_key ? kStopsKey : kStopsValue;
   std::size_t i = from;

@@ -105,7 +105,29 @@ constexpr bool uses_flow_fast_path() {
 
 // How the quick reader treats the item (or mapping key) whose first byte is text[at].
 enum class FlowStart : std::uint8_t { Plain, DoubleQuoted, SingleQuoted, Nested, GiveUp };
-FlowStart flow_item_start(std::string_view text, std::size_t at, bool is_key);
+inline FlowStart flow_item_start(std::string_view text, std::size_t at, bool is_key) {
+  const auto c = static_cast<unsigned char>(text[at]);
+  switch (c) {
+    case '"': return FlowStart::DoubleQuoted;
+    case '\'': return FlowStart::SingleQuoted;
+    case '[':
+    case '{': return FlowStart::Nested;
+    // Empty items, closing brackets, comments and the refused indicators.
+    case ',':
+    case ']':
+    case '}':
+    case '#':
+    case '!':
+    case '&':
+    case '*': return FlowStart::GiveUp;
+    case ':': return is_key ? FlowStart::GiveUp : FlowStart::Plain;
+    default: break;
+  }
+  if (is_printable_ascii(static_cast<char>(c))) return FlowStart::Plain;
+  // A non-ASCII character starts the item unless the exact reader would trim it away.
+  if (c >= 0x80 && whitespace_length_at(text.substr(at)) == 0) return FlowStart::Plain;
+  return FlowStart::GiveUp;
+}
 
 // Position of the first byte at or after `from` that ends a plain item, or text.size(): a
 // comma, bracket, quote, `#`, control byte or (for a key) colon.
@@ -132,25 +154,29 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
     while (i < size && text[i] == ' ') ++i;
     return i;
   };
-  // A scalar item opening at text[at] (not a nested collection); `at` moves past it.
-  auto read_scalar = [&](FlowStart start, std::size_t& at, bool is_key) -> std::optional<Scalar> {
+  // The value of the scalar item (or key) opening at text[at], which is not a nested
+  // collection; `at` moves past it. The scalar goes straight to the sink, without moves.
+  auto read_scalar = [&](FlowStart start, std::size_t& at, bool is_key) -> std::optional<Value> {
+    auto to_value = [&](Scalar&& scalar) {
+      return is_key ? sink.make_key(std::move(scalar)) : sink.make_value(std::move(scalar));
+    };
     if (start == FlowStart::Plain) {
       const std::size_t end = end_of_plain(text, at + 1, is_key);
       std::string_view item = trim_end(text.substr(at, end - at));
       if (is_key && item == "<<") return std::nullopt;  // a merge key: refused by the exact reader
       at = end;
-      return infer_kind<Sink::yaml_1_1_bools>(item);
+      return to_value(infer_kind<Sink::yaml_1_1_bools>(item));
     }
     bool marked = false;
     const std::size_t close = end_of_quoted(text, at, marked);
     if (close == std::string_view::npos) return std::nullopt;
     std::string_view content = text.substr(at + 1, close - at - 1);
     at = close + 1;
-    if (!marked) return Scalar::view(content);
-    if (start == FlowStart::SingleQuoted) return unfold_single_quoted(content);
+    if (!marked) return to_value(Scalar::view(content));
+    if (start == FlowStart::SingleQuoted) return to_value(unfold_single_quoted(content));
     auto decoded = decode_escapes(content, line);
     if (!decoded) return std::nullopt;
-    return std::move(*decoded);
+    return to_value(std::move(*decoded));
   };
 
   // Nesting is usually shallow: the level stack starts on the C stack.
@@ -212,11 +238,10 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
     if (level.close == '}') {
       const FlowStart key_start = flow_item_start(text, i, true);
       if (key_start == FlowStart::Nested || key_start == FlowStart::GiveUp) return std::nullopt;
-      auto key_scalar = read_scalar(key_start, i, true);
-      if (!key_scalar) return std::nullopt;
+      key = read_scalar(key_start, i, true);
+      if (!key) return std::nullopt;
       i = skip_spaces(i);
       if (i == size || text[i] != ':') return std::nullopt;
-      key = sink.make_key(std::move(*key_scalar));
       if constexpr (Sink::strict) {
         if (sink.map_has_key(level.map, *key)) return std::nullopt;
       }
@@ -234,12 +259,12 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
       may_close = true;
       continue;
     }
-    auto scalar = read_scalar(start, i, false);
-    if (!scalar) return std::nullopt;
+    auto value = read_scalar(start, i, false);
+    if (!value) return std::nullopt;
     if (level.close == '}') {
-      sink.map_insert(level.map, std::move(*key), sink.make_value(std::move(*scalar)));
+      sink.map_insert(level.map, std::move(*key), std::move(*value));
     } else {
-      sink.seq_push(level.seq, sink.make_value(std::move(*scalar)));
+      sink.seq_push(level.seq, std::move(*value));
     }
     after_entry = true;
   }
