@@ -246,3 +246,65 @@ def test_deep_nesting_loads(depth):
         assert type(mixed) is dict and list(mixed) == ["a"] and type(mixed["a"]) is list and len(mixed["a"]) == 1
         mixed = mixed["a"][0]
     assert seq == [] and type(seq) is list and mixed == "x"
+
+
+BOOLS = dict(yaml_1_1_bools=True)
+
+
+# Collections of the common shape are read in one pass; the others, and every error, are left to
+# the exact reading. Both must give the same results: the first group is of the common shape,
+# the second sits just past its edge.
+@pytest.mark.parametrize("text, expected, flags", [
+    pytest.param("[a, b c, 1, -2, 0x1F, 1.5e3, true, ~, null, .nan]", ["a", "b c", 1, -2, 31, 1500.0, True, None, None, math.nan], {}, id="plain-items-typed"),
+    pytest.param("[yes, No, on, y]", [True, False, True, True], BOOLS, id="yaml-1-1-words"),
+    pytest.param("{a: 1, b: [x, y], c: {d: e}, f: []}", {"a": 1, "b": ["x", "y"], "c": {"d": "e"}, "f": []}, {}, id="nested"),
+    pytest.param("[ [ ] , { } , [[1]] ]", [[], {}, [[1]]], {}, id="spaces-around-everything"),
+    pytest.param('["a\\tb", "caf\\u00e9", \'it\'\'s\', "", \'\', "x\\\\"]', ["a\tb", "café", "it's", "", "", "x\\"], {}, id="quoted-decoded"),
+    pytest.param('[ "q" , \'r\' ]', ["q", "r"], {}, id="quoted-then-spaces"),
+    pytest.param("{\"k\" : v, 'k2': [1], \"\\u0041\": 2}", {"k": "v", "k2": [1], "A": 2}, {}, id="quoted-keys"),
+    pytest.param("{a:1, b: 12:30, c: http://x:80/p}", {"a": 1, "b": "12:30", "c": "http://x:80/p"}, {}, id="first-colon-ends-key"),
+    pytest.param("[a: b, :c, -, ?, |x, %y]", ["a: b", ":c", "-", "?", "|x", "%y"], {}, id="indicator-like-plain-items"),
+    pytest.param("{a b: c d, 2: x}", {"a b": "c d", 2: "x"}, {}, id="spaces-inside-keys-and-values"),
+    pytest.param("[é, 😀 x, a\u3000, b\xa0]", ["é", "😀 x", "a", "b"], {}, id="non-ascii-starts-and-trailing-whitespace"),
+    pytest.param("[x]  ", ["x"], {}, id="trailing-spaces"),
+    pytest.param("[x] # c", ["x"], {}, id="trailing-comment"),
+    pytest.param("{a: 1, a: 2}", {"a": 2}, {}, id="repeated-key-non-strict"),
+    pytest.param("{a: {a: 1}, b: {a: 2}}", {"a": {"a": 1}, "b": {"a": 2}}, STRICT, id="strict-same-key-in-other-maps"),
+    # past the edge of the common shape
+    pytest.param("[a, , b]", ["a", None, "b"], {}, id="empty-item"),
+    pytest.param("[a,]", ["a"], {}, id="trailing-comma"),
+    pytest.param("{a: }", {"a": None}, {}, id="empty-value"),
+    pytest.param("{a:, b: c}", {"a": None, "b": "c"}, {}, id="empty-value-before-comma"),
+    pytest.param("[a#b, c #d, e]", ["a#b", "c", "e"], {}, id="hash-in-item"),
+    pytest.param("[a\tb, c\t, \td]", ["a\tb", "c", "d"], {}, id="tabs"),
+    pytest.param("[a,\u3000b]", ["a", "b"], {}, id="unicode-space-before-item"),
+    pytest.param("[a'b', c]", ["a'b'", "c"], {}, id="quote-inside-plain"),
+    pytest.param("[a[b]c, d]", ["a[b]c", "d"], {}, id="bracket-inside-plain"),
+    pytest.param("{a b, c: d}", {"a b, c": "d"}, {}, id="comma-inside-key"),
+    pytest.param("{[a]: 1}", {"[a]": 1}, {}, id="bracket-key"),
+    pytest.param("[1, 2]#c", [1, 2], {}, id="comment-without-blank"),
+    pytest.param("[1]\t", [1], {}, id="trailing-tab"),
+    pytest.param("[a] x", P(REST + '"x"'), {}, id="rest"),
+    pytest.param("[a, b]]", P(REST + '"]"'), {}, id="extra-closing-bracket"),
+    pytest.param("[a}", P("Mismatched brackets: expected ']', found '}'"), {}, id="wrong-closing-bracket"),
+    pytest.param("{a: [b}]", P("Mismatched brackets: expected '}', found ']'"), {}, id="wrong-nested-closing-bracket"),
+    pytest.param("[a, b", P(UNCLOSED_SEQ), {}, id="unclosed"),
+    pytest.param('["a', P(UNCLOSED_SEQ), {}, id="unclosed-quote"),
+    pytest.param("{a: 1, <<: x}", U(MERGE), {}, id="merge-key"),
+    pytest.param("[!t x]", U("Tags are not supported in Corvane"), {}, id="tag"),
+    pytest.param("[&a x]", U("Anchors are not supported in Corvane"), {}, id="anchor"),
+    pytest.param("{a: *b}", U(ALIAS), {}, id="alias-value"),
+    pytest.param('["\\q"]', P("unknown escape '\\q'"), {}, id="bad-escape"),
+    pytest.param('["\\x4"]', P("invalid hex escape in double-quoted string"), {}, id="short-hex-escape"),
+    pytest.param('["a" x, b]', P("Unexpected content after quoted scalar"), {}, id="after-quoted-item"),
+    pytest.param("{'a' x: 1}", P("Unexpected content after quoted scalar"), {}, id="after-quoted-key"),
+    pytest.param('["a"]x', P(REST + '"x"'), {}, id="rest-after-quoted"),
+    pytest.param("{a: 1, a: 2}", P("Duplicate key in flow map: 'a'"), STRICT, id="strict-duplicate"),
+    pytest.param("{1: a, true: b}", P("Duplicate key in flow map: True"), STRICT, id="strict-duplicate-equal-in-python"),
+    pytest.param("{a: 1, b}", P(NO_COLON), {}, id="no-colon"),
+])
+def test_one_pass_reading_and_its_edges(text, expected, flags):
+    if isinstance(expected, CorvaneError):
+        assert_fails("k: " + text, type(expected), "line 1: " + expected.args[0], **flags)
+    else:
+        assert_loads("k: " + text, {"k": expected}, **flags)

@@ -197,6 +197,58 @@ Result<void> FlowOutline::check_rest(std::size_t from, std::size_t end) const {
                       "Unexpected content after flow collection: " + quote_for_message(rest));
 }
 
+namespace {
+
+// Bytes at which the quick reader stops inside a plain item. Controls (tab included) stop it
+// too: they may be whitespace that the exact reader trims or a comment marker needs.
+enum PlainStop : std::uint8_t {
+  kStopsValue = 1,
+  kStopsKey = 2,
+};
+
+constexpr std::array<std::uint8_t, 256> kPlainStops = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[c] = kStopsValue | kStopsKey;
+  for (unsigned char c : std::string_view(",[]{}\"'#\x7F")) table[c] = kStopsValue | kStopsKey;
+  table[':'] = kStopsKey;
+  return table;
+}();
+
+}  // namespace
+
+std::size_t end_of_plain(std::string_view text, std::size_t from, bool is_key) {
+  const std::uint8_t mask = is_key ? kStopsKey : kStopsValue;
+  std::size_t i = from;
+  const std::size_t size = text.size();
+  for (; i + 4 <= size; i += 4) {
+    if (kPlainStops[static_cast<unsigned char>(text[i])] & mask) return i;
+    if (kPlainStops[static_cast<unsigned char>(text[i + 1])] & mask) return i + 1;
+    if (kPlainStops[static_cast<unsigned char>(text[i + 2])] & mask) return i + 2;
+    if (kPlainStops[static_cast<unsigned char>(text[i + 3])] & mask) return i + 3;
+  }
+  while (i < size && (kPlainStops[static_cast<unsigned char>(text[i])] & mask) == 0) ++i;
+  return i;
+}
+
+std::size_t end_of_quoted(std::string_view text, std::size_t open, bool& marked) {
+  // The same rules as find_closing_quote, read over the rest of the whole flow text.
+  const char quote = text[open];
+  const char escape = quote == '"' ? '\\' : quote;
+  std::size_t i = open + 1;
+  while ((i = find_either(text, i, quote, escape)) != std::string_view::npos) {
+    if (quote == '"') {
+      if (text[i] != '\\') return i;
+      marked = true;
+      i += 2;  // the escaped character cannot close the scalar
+      continue;
+    }
+    if (i + 1 == text.size() || text[i + 1] != '\'') return i;
+    marked = true;
+    i += 2;  // a doubled single quote
+  }
+  return std::string_view::npos;
+}
+
 std::string quote_for_message(std::string_view rest) {
   std::string out;
   out.reserve(rest.size() + 2);

@@ -1,10 +1,16 @@
 // Flow sequences ([a, b]) and flow mappings ({k: v}) written on one line, nested.
 //
-// A collection is read in one pass: a first scan finds the closing bracket of the whole
-// collection and of every collection nested in it, so that each level afterwards steps over
-// its children instead of scanning their text again, and the nesting is kept on an explicit
-// stack rather than the C stack. Results and errors are those of reading each level on its
-// own (its brackets, then what follows its closing bracket, then its entries in order).
+// Two readers share one meaning. The exact reader handles every text: a first scan finds the
+// closing bracket of the whole collection and of every collection nested in it, so that each
+// level afterwards steps over its children instead of scanning their text again, and the
+// nesting is kept on an explicit stack rather than the C stack. Its results and errors are
+// those of reading each level on its own (its brackets, then what follows its closing bracket,
+// then its entries in order), and that order of errors is why it scans more than once.
+//
+// Most flow collections are plain lists of words, numbers and quoted strings, so a quick
+// reader goes first: it reads each byte once and builds the value as it goes, but it accepts
+// only a narrow, common shape. On anything else, including every error, it gives up, drops
+// what it built and leaves the text to the exact reader, which alone reports errors.
 #pragma once
 
 #include <array>
@@ -85,11 +91,190 @@ inline bool opens_flow(std::string_view text) {
   return !text.empty() && (text[0] == '[' || text[0] == '{');
 }
 
+// Whether parse_flow tries the quick reader first. A sink may declare
+// `static constexpr bool flow_fast_path = false;` to have every flow collection read by the
+// exact reader alone, which is how the fuzz target compares the two.
+template <class Sink>
+constexpr bool uses_flow_fast_path() {
+  if constexpr (requires { Sink::flow_fast_path; }) {
+    return Sink::flow_fast_path;
+  } else {
+    return true;
+  }
+}
+
+// How the quick reader treats the item (or mapping key) whose first byte is text[at].
+enum class FlowStart : std::uint8_t { Plain, DoubleQuoted, SingleQuoted, Nested, GiveUp };
+inline FlowStart flow_item_start(std::string_view text, std::size_t at, bool is_key) {
+  const auto c = static_cast<unsigned char>(text[at]);
+  switch (c) {
+    case '"': return FlowStart::DoubleQuoted;
+    case '\'': return FlowStart::SingleQuoted;
+    case '[':
+    case '{': return FlowStart::Nested;
+    // Empty items, closing brackets, comments and the refused indicators.
+    case ',':
+    case ']':
+    case '}':
+    case '#':
+    case '!':
+    case '&':
+    case '*': return FlowStart::GiveUp;
+    case ':': return is_key ? FlowStart::GiveUp : FlowStart::Plain;
+    default: break;
+  }
+  if (is_printable_ascii(static_cast<char>(c))) return FlowStart::Plain;
+  // A non-ASCII character starts the item unless the exact reader would trim it away.
+  if (c >= 0x80 && whitespace_length_at(text.substr(at)) == 0) return FlowStart::Plain;
+  return FlowStart::GiveUp;
+}
+
+// Position of the first byte at or after `from` that ends a plain item, or text.size(): a
+// comma, bracket, quote, `#`, control byte or (for a key) colon.
+std::size_t end_of_plain(std::string_view text, std::size_t from, bool is_key);
+
+// Position of the quote that closes the quoted item opening at text[open], or npos. Sets
+// `marked` when the content holds a backslash (double quotes) or a doubled quote (single).
+std::size_t end_of_quoted(std::string_view text, std::size_t open, bool& marked);
+
+// The quick reader: the value of `text` (which starts with its opening bracket), or nothing
+// when the text is not of the shape it reads, in which case the exact reader must run.
 template <ValueSink Sink>
-Result<typename Sink::Value> parse_flow(std::string_view text, std::uint64_t line, Sink& sink) {
+std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std::uint64_t line,
+                                                     Sink& sink) {
   using Value = typename Sink::Value;
-  text = trim_start(text);
-  if (!opens_flow(text)) return syntax_error(line, "Expected '[' or '{' to start flow collection");
+  struct Level {
+    typename Sink::Map map;
+    typename Sink::Seq seq;
+    std::optional<Value> key;  // a mapping's key whose value is the nested collection
+    char close;                // ']' or '}'
+  };
+  const std::size_t size = text.size();
+  auto skip_spaces = [&](std::size_t i) {
+    while (i < size && text[i] == ' ') ++i;
+    return i;
+  };
+  // The value of the scalar item (or key) opening at text[at], which is not a nested
+  // collection; `at` moves past it. The scalar goes straight to the sink, without moves.
+  auto read_scalar = [&](FlowStart start, std::size_t& at, bool is_key) -> std::optional<Value> {
+    auto to_value = [&](Scalar&& scalar) {
+      return is_key ? sink.make_key(std::move(scalar)) : sink.make_value(std::move(scalar));
+    };
+    if (start == FlowStart::Plain) {
+      const std::size_t end = end_of_plain(text, at + 1, is_key);
+      std::string_view item = trim_end(text.substr(at, end - at));
+      if (is_key && item == "<<") return std::nullopt;  // a merge key: refused by the exact reader
+      at = end;
+      return to_value(std::move(*infer_kind_result<Sink::yaml_1_1_bools>(item)));
+    }
+    bool marked = false;
+    const std::size_t close = end_of_quoted(text, at, marked);
+    if (close == std::string_view::npos) return std::nullopt;
+    std::string_view content = text.substr(at + 1, close - at - 1);
+    at = close + 1;
+    if (!marked) return to_value(Scalar::view(content));
+    if (start == FlowStart::SingleQuoted) return to_value(unfold_single_quoted(content));
+    auto decoded = decode_escapes(content, line);
+    if (!decoded) return std::nullopt;
+    return to_value(std::move(*decoded));
+  };
+
+  // Nesting is usually shallow: the level stack starts on the C stack.
+  std::array<std::byte, 1024> buffer;
+  std::pmr::monotonic_buffer_resource arena(buffer.data(), buffer.size());
+  std::pmr::vector<Level> levels(&arena);
+  auto open_level = [&](char bracket) {
+    if (bracket == '{') {
+      levels.push_back(Level{sink.new_map(), typename Sink::Seq{}, std::nullopt, '}'});
+    } else {
+      levels.push_back(Level{typename Sink::Map{}, sink.new_seq(), std::nullopt, ']'});
+    }
+  };
+
+  open_level(text[0]);
+  std::size_t i = 1;
+  // Right after an opening bracket its closing bracket may follow; after an entry a comma or
+  // the closing bracket must; after a comma another entry must.
+  bool may_close = true;
+  bool after_entry = false;
+  for (;;) {
+    i = skip_spaces(i);
+    if (i == size) return std::nullopt;
+    Level& level = levels.back();
+    if (after_entry || may_close) {
+      const char c = text[i];
+      if (c == level.close) {
+        ++i;
+        Value finished =
+            level.close == '}' ? Value(std::move(level.map)) : Value(std::move(level.seq));
+        levels.pop_back();
+        if (levels.empty()) {
+          // Only spaces or a comment may follow, as the exact reader allows.
+          i = skip_spaces(i);
+          if (i != size && text[i] != '#') return std::nullopt;
+          return finished;
+        }
+        Level& parent = levels.back();
+        if (parent.close == '}') {
+          sink.map_insert(parent.map, std::move(*parent.key), std::move(finished));
+          parent.key.reset();
+        } else {
+          sink.seq_push(parent.seq, std::move(finished));
+        }
+        after_entry = true;
+        may_close = false;
+        continue;
+      }
+      if (after_entry) {
+        if (c != ',') return std::nullopt;
+        ++i;
+        after_entry = false;
+        continue;
+      }
+      may_close = false;
+    }
+
+    std::optional<Value> key;
+    if (level.close == '}') {
+      const FlowStart key_start = flow_item_start(text, i, true);
+      if (key_start == FlowStart::Nested || key_start == FlowStart::GiveUp) return std::nullopt;
+      key = read_scalar(key_start, i, true);
+      if (!key) return std::nullopt;
+      i = skip_spaces(i);
+      if (i == size || text[i] != ':') return std::nullopt;
+      if constexpr (Sink::strict) {
+        if (sink.map_has_key(level.map, *key)) return std::nullopt;
+      }
+      i = skip_spaces(i + 1);
+      if (i == size) return std::nullopt;
+    }
+
+    const FlowStart start = flow_item_start(text, i, false);
+    if (start == FlowStart::GiveUp) return std::nullopt;
+    if (start == FlowStart::Nested) {
+      level.key = std::move(key);
+      // `level` is not used past this point: the push may move it.
+      open_level(text[i]);
+      ++i;
+      may_close = true;
+      continue;
+    }
+    auto value = read_scalar(start, i, false);
+    if (!value) return std::nullopt;
+    if (level.close == '}') {
+      sink.map_insert(level.map, std::move(*key), std::move(*value));
+    } else {
+      sink.seq_push(level.seq, std::move(*value));
+    }
+    after_entry = true;
+  }
+}
+
+// The exact reader, for a text that starts with its opening bracket.
+template <ValueSink Sink>
+Result<typename Sink::Value> parse_flow_exact(std::string_view text, std::uint64_t line,
+                                              Sink& sink) {
+  using Value = typename Sink::Value;
   FlowOutline outline(text, line);
   auto outer_close = outline.strip_brackets();
   if (!outer_close) return std::unexpected(std::move(outer_close.error()));
@@ -186,6 +371,16 @@ Result<typename Sink::Value> parse_flow(std::string_view text, std::uint64_t lin
     }
     advance(level, token_end);
   }
+}
+
+template <ValueSink Sink>
+Result<typename Sink::Value> parse_flow(std::string_view text, std::uint64_t line, Sink& sink) {
+  text = trim_start(text);
+  if (!opens_flow(text)) return syntax_error(line, "Expected '[' or '{' to start flow collection");
+  if constexpr (uses_flow_fast_path<Sink>()) {
+    if (auto value = parse_flow_quick(text, line, sink)) return std::move(*value);
+  }
+  return parse_flow_exact(text, line, sink);
 }
 
 }  // namespace corvane

@@ -369,6 +369,7 @@ int simple_escape(char c) {
     default: return -1;
   }
 }
+}  // namespace
 
 Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
   // No escape decodes to more than one and a half times its own length (\L and \P: two
@@ -412,8 +413,6 @@ Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
   const auto size = static_cast<std::size_t>(write - out.get());
   return Scalar::owned(std::move(out), size);
 }
-
-}  // namespace
 
 std::size_t whitespace_length_at(std::string_view text) {
   if (text.empty()) return 0;
@@ -581,6 +580,10 @@ Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
   // Inside the span a quote only occurs doubled.
   std::string_view content = text.substr(1, close - 1);
   if (!has_doubled_quotes) return Scalar::view(content);
+  return unfold_single_quoted(content);
+}
+
+Scalar unfold_single_quoted(std::string_view content) {
   TextBuffer out = new_text_buffer(content.size());
   std::size_t size = 0;
   for (std::size_t j = 0; j < content.size(); ++j) {

@@ -238,4 +238,11 @@ std::size_t find_closing_quote(std::string_view text, bool& needs_decoding);
 Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line);
 Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line);
 
+// The text between the quotes of a double-quoted scalar that holds at least one backslash,
+// with its escapes decoded.
+Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line);
+// The text between the quotes of a single-quoted scalar that holds doubled quotes, with each
+// pair read as one quote.
+Scalar unfold_single_quoted(std::string_view content);
+
 }  // namespace corvane
