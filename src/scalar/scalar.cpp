@@ -69,9 +69,10 @@ constexpr std::uint64_t kTwoTo63 = std::uint64_t{1} << 63;
 // of a signed 64-bit integer, reached by -2^63).
 bool parse_magnitude(std::string_view digits, int radix, std::uint64_t& out) {
   if (digits.empty()) return false;
+  const auto base = static_cast<std::uint64_t>(radix);
+  std::uint64_t magnitude = 0;
   if (radix == 10 && digits.size() <= 18) {
     // Eighteen decimal digits stay below 10^18 < 2^63: no overflow check is needed.
-    std::uint64_t magnitude = 0;
     for (char c : digits) {
       const auto d = static_cast<unsigned char>(c - '0');
       if (d > 9) return false;
@@ -80,13 +81,18 @@ bool parse_magnitude(std::string_view digits, int radix, std::uint64_t& out) {
     out = magnitude;
     return true;
   }
-  const auto base = static_cast<std::uint64_t>(radix);
-  std::uint64_t magnitude = 0;
-  for (char c : digits) {
-    int d = digit_value(static_cast<unsigned char>(c), radix);
+  // Fifteen hex or twenty octal digits stay below 2^60, eighteen decimal ones below 2^63.
+  const std::size_t safe_digits = radix == 16 ? 15 : radix == 8 ? 20 : 18;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    const int d = digit_value(static_cast<unsigned char>(digits[i]), radix);
     if (d < 0) return false;
-    if (magnitude > (kTwoTo63 - static_cast<std::uint64_t>(d)) / base) return false;
-    magnitude = magnitude * base + static_cast<std::uint64_t>(d);
+    if (i < safe_digits) {
+      magnitude = magnitude * base + static_cast<std::uint64_t>(d);
+    } else if (__builtin_mul_overflow(magnitude, base, &magnitude) ||
+               __builtin_add_overflow(magnitude, static_cast<std::uint64_t>(d), &magnitude) ||
+               magnitude > kTwoTo63) {
+      return false;
+    }
   }
   out = magnitude;
   return true;
