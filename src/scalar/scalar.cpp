@@ -227,8 +227,10 @@ bool try_float(std::string_view text, double& out) {
   return true;
 }
 
+// Inlined into its callers: a scalar returned from a call and then copied would be read back
+// before its parts are written out.
 template <bool Yaml11Bools>
-Scalar infer_word(std::string_view text) {
+[[gnu::always_inline]] inline Scalar infer_word(std::string_view text) {
   switch (text[0]) {
     case '~':
       if (text.size() == 1) return Scalar::null();
