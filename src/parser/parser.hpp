@@ -63,7 +63,7 @@ class Parser {
     while (auto next = feed_.next()) {
       const std::uint64_t line = next->number;
       const std::string_view text = strip_carriage_returns(next->text);
-      // The common line is read here in registers; the others go through scan_line.
+      // The common line is read here, in registers; the others go through scan_line.
       const std::size_t indent = leading_spaces(text);
       std::string_view content;
       if (indent == text.size()) continue;  // blank

@@ -6,7 +6,7 @@
 
 namespace corvane {
 
-Result<std::optional<ScannedLine>> scan_line_slow(std::string_view text, std::uint64_t line) {
+Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_t line) {
   const std::size_t spaces = leading_spaces(text);
   if (spaces == text.size()) return std::nullopt;
   switch (text[spaces]) {

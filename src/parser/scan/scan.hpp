@@ -16,16 +16,9 @@ struct ScannedLine {
   std::string_view content;  // from the first non-space character to the end of the line
 };
 
-// Nothing for a blank or comment-only line.
-Result<std::optional<ScannedLine>> scan_line_slow(std::string_view text, std::uint64_t line);
-inline Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_t line) {
-  const std::size_t spaces = leading_spaces(text);
-  // Most lines start their content with a printable character other than `#`.
-  if (spaces < text.size() && is_printable_ascii(text[spaces]) && text[spaces] != '#') {
-    return ScannedLine{spaces, text.substr(spaces)};
-  }
-  return scan_line_slow(text, line);
-}
+// Nothing for a blank or comment-only line. The parser settles the common lines (content that
+// starts with a printable ASCII character) itself and calls this for the others.
+Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_t line);
 
 // Refuses directives, document markers, explicit keys and a tab right after a dash.
 Result<void> check_unsupported_form(std::string_view content, std::uint64_t line);
