@@ -165,7 +165,7 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
       std::string_view item = trim_end(text.substr(at, end - at));
       if (is_key && item == "<<") return std::nullopt;  // a merge key: refused by the exact reader
       at = end;
-      return to_value(std::move(*infer_kind_result<Sink::yaml_1_1_bools>(item)));
+      return to_value(std::move(*infer_kind<Sink::yaml_1_1_bools>(item)));
     }
     bool marked = false;
     const std::size_t close = end_of_quoted(text, at, marked);

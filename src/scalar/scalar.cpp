@@ -491,12 +491,7 @@ template <bool Yaml11Bools>
 }  // namespace
 
 template <bool Yaml11Bools>
-Scalar infer_kind(std::string_view text) {
-  return std::move(*type_plain<Yaml11Bools>(text));
-}
-
-template <bool Yaml11Bools>
-Result<Scalar> infer_kind_result(std::string_view text) {
+Result<Scalar> infer_kind(std::string_view text) {
   return type_plain<Yaml11Bools>(text);
 }
 
@@ -601,10 +596,8 @@ Scalar unfold_single_quoted(std::string_view content) {
   return Scalar::owned(std::move(out), size);
 }
 
-template Scalar infer_kind<false>(std::string_view);
-template Scalar infer_kind<true>(std::string_view);
-template Result<Scalar> infer_kind_result<false>(std::string_view);
-template Result<Scalar> infer_kind_result<true>(std::string_view);
+template Result<Scalar> infer_kind<false>(std::string_view);
+template Result<Scalar> infer_kind<true>(std::string_view);
 template Result<Scalar> classify_scalar<false>(std::string_view, std::uint64_t);
 template Result<Scalar> classify_scalar<true>(std::string_view, std::uint64_t);
 template Result<Scalar> classify_key_scalar<false>(std::string_view, std::uint64_t);

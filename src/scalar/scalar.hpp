@@ -192,12 +192,10 @@ inline std::size_t leading_spaces(std::string_view text) {
 // Cuts `text` at the first blank followed by `#`, then trims the end.
 std::string_view strip_comment(std::string_view text);
 
-// Types a plain text that has no surrounding whitespace and no comment. Never fails.
+// Types a plain text that has no surrounding whitespace and no comment. Never fails; the
+// result type lets callers that return one have it built in place.
 template <bool Yaml11Bools>
-Scalar infer_kind(std::string_view text);
-// The same, as a result: callers that return one get it built in place.
-template <bool Yaml11Bools>
-Result<Scalar> infer_kind_result(std::string_view text);
+Result<Scalar> infer_kind(std::string_view text);
 
 // Block mapping key, block value (or sequence item) and flow item/key/value.
 template <bool Yaml11Bools>
@@ -215,13 +213,13 @@ inline bool is_plain_start(char c) {
 // classify_value_scalar for a text whose first byte passes is_plain_start.
 template <bool Yaml11Bools>
 Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line);
-// classify_key_scalar for a text whose first byte passes is_plain_start. A key without any
-// `#` cannot hold a comment, which leaves only its typing.
+// classify_key_scalar, with its common case settled inline: a plain key without any `#`
+// cannot hold a comment, which leaves only its typing.
 template <bool Yaml11Bools>
 inline Result<Scalar> classify_key_scalar_fast(std::string_view text, std::uint64_t line) {
   if (!text.empty() && is_plain_start(text[0]) &&
       find_either(text, 0, '#', '#') == std::string_view::npos) {
-    return infer_kind_result<Yaml11Bools>(trim_end(text));
+    return infer_kind<Yaml11Bools>(trim_end(text));
   }
   return classify_key_scalar<Yaml11Bools>(text, line);
 }
