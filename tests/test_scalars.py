@@ -1,10 +1,12 @@
 """Typing of plain scalars: null, booleans, integers, floats and strings, wherever they stand."""
 
+import random
 import struct
 
 import pytest
 
-from conftest import ALL_FLAGS, FLAG_IDS, ParseError, UnsupportedFeatureError, assert_fails, assert_loads, load
+from conftest import (ALL_FLAGS, FLAG_IDS, ParseError, UnsupportedFeatureError, assert_fails, assert_loads, load,
+                      same_value)
 
 S, F, I = object(), object(), object()  # expected: the text itself, float(text), int(text)
 INF, NAN = float("inf"), float("nan")
@@ -170,3 +172,24 @@ REFUSED = [("!t x", TAG), ("!!str x", TAG), ("&", ANCHOR), ("*a", ALIAS), ("\u00
 @pytest.mark.parametrize("text, message", REFUSED)
 def test_tags_anchors_aliases_refused(ctx, text, message):
     assert_fails(CONTEXTS[ctx][0](text), UnsupportedFeatureError, "line 1: " + message)
+
+
+def random_decimals(count, seed):
+    """Decimal texts of every shape: signs, leading zeros, up to 25 digits on each side of the
+    point, exponents of up to three digits."""
+    rng = random.Random(seed)
+    digits = lambda n: "".join(rng.choice("0000123456789") for _ in range(n))
+    for _ in range(count):
+        mantissa = digits(rng.randrange(0, 26)) + "." + digits(rng.randrange(0, 26))
+        if mantissa == ".":
+            mantissa = "0."
+        exponent = rng.choice(["", "e" + rng.choice(["", "+", "-"]) + str(rng.randrange(0, 400))])
+        yield rng.choice(["", "+", "-"]) + mantissa + exponent
+
+
+def test_decimals_read_as_float_reads_them():
+    # Short decimals take a quicker conversion than long ones; both must round as float() does.
+    texts = list(random_decimals(3000, seed=20261208))
+    values = load("[" + ", ".join(texts) + "]")
+    mismatched = [(t, v) for t, v in zip(texts, values) if not same_value(v, float(t))]
+    assert mismatched == []

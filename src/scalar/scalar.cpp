@@ -189,6 +189,54 @@ bool overflows(std::string_view text) {
   return position + exponent >= 0;
 }
 
+// The value of a well-formed decimal text when a single correctly rounded operation gives it:
+// its digits, without the point, form an integer of at most 2^53 and its power of ten lies
+// within 10^±22, so both operands are exact doubles. Most floats in configuration files
+// qualify; the others go through the general conversion.
+bool try_exact_decimal(std::string_view text, double& out) {
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  constexpr std::uint64_t kMaxExactInteger = std::uint64_t{1} << 53;
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  const bool negative = text[0] == '-';
+  if (text[0] == '+' || text[0] == '-') ++i;
+  std::uint64_t mantissa = 0;
+  int significant_digits = 0;
+  int exponent = 0;
+  const auto take_digit = [&](char c) {
+    // Leading zeros add nothing; past 19 digits the mantissa could overflow.
+    if (mantissa == 0 && c == '0') return true;
+    if (++significant_digits > 19) return false;
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+    return true;
+  };
+  for (; i < n && is_digit(text[i]); ++i) {
+    if (!take_digit(text[i])) return false;
+  }
+  if (i < n && text[i] == '.') {
+    for (++i; i < n && is_digit(text[i]); ++i) {
+      if (!take_digit(text[i])) return false;
+      --exponent;
+    }
+  }
+  if (i < n) {  // the exponent part, which the text is known to hold well-formed
+    ++i;
+    const bool negative_exponent = text[i] == '-';
+    if (text[i] == '+' || text[i] == '-') ++i;
+    if (n - i > 3) return false;
+    int written = 0;
+    for (; i < n; ++i) written = written * 10 + (text[i] - '0');
+    exponent += negative_exponent ? -written : written;
+  }
+  if (mantissa > kMaxExactInteger || exponent < -22 || exponent > 22) return false;
+  double value = static_cast<double>(mantissa);
+  value = exponent < 0 ? value / kPowersOfTen[-exponent] : value * kPowersOfTen[exponent];
+  out = negative ? -value : value;
+  return true;
+}
+
 bool try_float(std::string_view text, double& out) {
   if (text.size() == 4 && text[0] == '.') {
     if (equals_any(text, ".inf", ".Inf", ".INF")) {
@@ -212,6 +260,7 @@ bool try_float(std::string_view text, double& out) {
   for (char c : text) has_float_mark |= c == '.' || c == 'e' || c == 'E';
   if (!has_float_mark) return false;
   if (!is_decimal_float(text)) return false;
+  if (try_exact_decimal(text, out)) return true;
   const bool negative = text[0] == '-';
   std::string_view number = text[0] == '+' ? text.substr(1) : text;
   double value = 0.0;
