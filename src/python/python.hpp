@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -63,16 +64,21 @@ class KeyCache {
   KeyCache(const KeyCache&) = delete;
   KeyCache& operator=(const KeyCache&) = delete;
   ~KeyCache() {
-    for (Slot& slot : slots_) Py_XDECREF(slot.object);
+    for (std::size_t word = 0; word < used_.size(); ++word) {
+      for (std::uint64_t bits = used_[word]; bits != 0; bits &= bits - 1) {
+        Py_DECREF(slots_[word * 64 + static_cast<std::size_t>(std::countr_zero(bits))].object);
+      }
+    }
   }
 
   // A new reference to the cached string for `text`, or null when there is none.
   PyObject* find(std::string_view text) const {
     const Words words = words_of(text);
-    const Slot& slot = slots_[slot_index(words, text.size())];
+    const std::size_t index = slot_index(words, text.size());
+    const Slot& slot = slots_[index];
     // The two words hold every byte of a key of up to 16 bytes, so only longer keys need
     // the bytes compared.
-    if (slot.object == nullptr || slot.size != text.size() || slot.head != words.head ||
+    if (!is_used(index) || slot.size != text.size() || slot.head != words.head ||
         slot.tail != words.tail ||
         (text.size() > 16 && std::memcmp(slot.data, text.data(), text.size()) != 0)) {
       return nullptr;
@@ -84,20 +90,26 @@ class KeyCache {
   // Remembers `object` for `text`, whose bytes must outlive the cache.
   void store(std::string_view text, PyObject* object) {
     const Words words = words_of(text);
-    Slot& slot = slots_[slot_index(words, text.size())];
+    const std::size_t index = slot_index(words, text.size());
+    Slot& slot = slots_[index];
     Py_INCREF(object);
-    Py_XDECREF(slot.object);
+    if (is_used(index)) {
+      Py_DECREF(slot.object);
+    } else {
+      used_[index / 64] |= std::uint64_t{1} << (index % 64);
+    }
     slot = Slot{text.data(), text.size(), words.head, words.tail, object};
   }
 
  private:
   static constexpr std::size_t kSlots = 256;
+  // Slots are read only once marked used, so a call does not pay for clearing them all.
   struct Slot {
-    const char* data = nullptr;
-    std::size_t size = 0;
-    std::uint64_t head = 0;
-    std::uint64_t tail = 0;
-    PyObject* object = nullptr;
+    const char* data;
+    std::size_t size;
+    std::uint64_t head;
+    std::uint64_t tail;
+    PyObject* object;
   };
   struct Words {
     std::uint64_t head;
@@ -137,7 +149,10 @@ class KeyCache {
     return static_cast<std::size_t>(mixed >> 56) & (kSlots - 1);
   }
 
-  std::array<Slot, kSlots> slots_{};
+  bool is_used(std::size_t index) const { return (used_[index / 64] >> (index % 64)) & 1; }
+
+  std::array<std::uint64_t, kSlots / 64> used_{};
+  std::array<Slot, kSlots> slots_;
 };
 
 // Builds Python objects directly. The flags only select the parser instantiation: every
