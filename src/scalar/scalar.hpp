@@ -107,7 +107,8 @@ inline bool is_blank(char c) {
 // Position of the first byte of `text` at or after `from` that equals `a` or `b`, or npos.
 // Scalar texts are often long and these bytes rare, so whole blocks are compared at once:
 // sixteen bytes with SSE2 where the target has it, then eight bytes in a general register.
-inline std::size_t find_either(std::string_view text, std::size_t from, char a, char b) {
+[[gnu::always_inline]] inline std::size_t find_either(std::string_view text, std::size_t from,
+                                                      char a, char b) {
   const char* data = text.data();
   const std::size_t size = text.size();
   std::size_t i = from;
