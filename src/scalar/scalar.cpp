@@ -638,9 +638,13 @@ Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
 Scalar unfold_single_quoted(std::string_view content) {
   TextBuffer out = new_text_buffer(content.size());
   std::size_t size = 0;
-  for (std::size_t j = 0; j < content.size(); ++j) {
-    out[size++] = content[j];
-    if (content[j] == '\'') ++j;  // the second quote of a pair
+  std::size_t from = 0;
+  while (from < content.size()) {
+    // Copies up to and including the next quote, then steps over the second quote of its pair.
+    const std::size_t quote = std::min(find_either(content, from, '\'', '\''), content.size() - 1);
+    std::memcpy(out.get() + size, content.data() + from, quote + 1 - from);
+    size += quote + 1 - from;
+    from = quote + 2;
   }
   return Scalar::owned(std::move(out), size);
 }
