@@ -230,25 +230,6 @@ std::size_t end_of_plain(std::string_view text, std::size_t from, bool is_key) {
   return i;
 }
 
-std::size_t end_of_quoted(std::string_view text, std::size_t open, bool& marked) {
-  // The same rules as find_closing_quote, read over the rest of the whole flow text.
-  const char quote = text[open];
-  const char escape = quote == '"' ? '\\' : quote;
-  std::size_t i = open + 1;
-  while ((i = find_either(text, i, quote, escape)) != std::string_view::npos) {
-    if (quote == '"') {
-      if (text[i] != '\\') return i;
-      marked = true;
-      i += 2;  // the escaped character cannot close the scalar
-      continue;
-    }
-    if (i + 1 == text.size() || text[i + 1] != '\'') return i;
-    marked = true;
-    i += 2;  // a doubled single quote
-  }
-  return std::string_view::npos;
-}
-
 std::string quote_for_message(std::string_view rest) {
   std::string out;
   out.reserve(rest.size() + 2);

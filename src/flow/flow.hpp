@@ -133,10 +133,6 @@ inline FlowStart flow_item_start(std::string_view text, std::size_t at, bool is_
 // comma, bracket, quote, `#`, control byte or (for a key) colon.
 std::size_t end_of_plain(std::string_view text, std::size_t from, bool is_key);
 
-// Position of the quote that closes the quoted item opening at text[open], or npos. Sets
-// `marked` when the content holds a backslash (double quotes) or a doubled quote (single).
-std::size_t end_of_quoted(std::string_view text, std::size_t open, bool& marked);
-
 // The quick reader: the value of `text` (which starts with its opening bracket), or nothing
 // when the text is not of the shape it reads, in which case the exact reader must run.
 template <ValueSink Sink>
@@ -168,8 +164,9 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
       return to_value(std::move(*infer_kind<Sink::yaml_1_1_bools>(item)));
     }
     bool marked = false;
-    const std::size_t close = end_of_quoted(text, at, marked);
-    if (close == std::string_view::npos) return std::nullopt;
+    const std::size_t span = find_closing_quote(text.substr(at), marked);
+    if (span == std::string_view::npos) return std::nullopt;
+    const std::size_t close = at + span;
     std::string_view content = text.substr(at + 1, close - at - 1);
     at = close + 1;
     if (!marked) return to_value(Scalar::view(content));
