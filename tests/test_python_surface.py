@@ -120,6 +120,29 @@ def test_str_subclass_is_read_by_its_characters():
     assert_loads(Text("a: 1"), {"a": 1})
 
 
+def exact_types(value):
+    """Every str, list and dict in `value` is of the exact built-in type."""
+    if isinstance(value, dict):
+        return type(value) is dict and all(exact_types(k) and exact_types(v) for k, v in value.items())
+    if isinstance(value, list):
+        return type(value) is list and all(map(exact_types, value))
+    return type(value) in (str, int, float, bool, type(None))
+
+
+# Strings of an ASCII document are cut straight out of the input; a document with one
+# non-ASCII character anywhere goes the decoding way. Both must give the same exact strs,
+# including a scalar that is the whole input or sits at either end of it.
+@pytest.mark.parametrize("text", [
+    "abc", "a", "x: y", "- first\n- last", "'quoted'", '"dq \\t"', "k: [a, 'b', \"c\"]",
+    "k: {a: b}", "k: |\n  block\n", "'it''s'", "key with spaces: value with spaces",
+])
+@pytest.mark.parametrize("wrap", [str, Text], ids=["str", "subclass"])
+def test_ascii_and_non_ascii_inputs_give_the_same_strings(text, wrap):
+    ascii_value = load(wrap(text))
+    assert load(wrap(text + "\n# \u00e9")) == ascii_value
+    assert exact_types(ascii_value)
+
+
 @pytest.mark.parametrize("text", ["a: \udc80", "\ud800", "- '\udfff'", "k: [x, \ud83d]"])
 def test_lone_surrogate_raises_the_encoding_error_before_flag_checks(text):
     with pytest.raises(UnicodeEncodeError) as info:

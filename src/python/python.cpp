@@ -1,5 +1,6 @@
 #include "python/python.hpp"
 
+#include <cstdint>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -54,6 +55,15 @@ std::string take_error_description() {
 
 }  // namespace
 
+PyBuilder::PyBuilder(PyObject* input, std::string_view bytes) {
+  // Only in an ASCII string is every character one byte, so byte offsets are indices.
+  if (PyUnicode_GetLength(input) == static_cast<Py_ssize_t>(bytes.size())) {
+    ascii_input_ = input;
+    ascii_bytes_ = bytes.data();
+    ascii_size_ = bytes.size();
+  }
+}
+
 PyBuilder::Map PyBuilder::new_map() {
   return checked(PyDict_New());
 }
@@ -88,7 +98,22 @@ PyBuilder::Value PyBuilder::make_value(Scalar&& scalar) {
     case Scalar::Kind::Float: return checked(PyFloat_FromDouble(scalar.as_float()));
     case Scalar::Kind::Str: break;
   }
+  if (!scalar.is_owned()) return make_str(scalar.as_str());
   std::string_view text = scalar.as_str();
+  return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+// A slice of an ASCII input is copied as it is; decoding the bytes would check each one
+// again. Text from elsewhere, or from a non-ASCII input, is decoded.
+PyBuilder::Value PyBuilder::make_str(std::string_view text) {
+  const auto address = reinterpret_cast<std::uintptr_t>(text.data());
+  const auto base = reinterpret_cast<std::uintptr_t>(ascii_bytes_);
+  if (ascii_input_ != nullptr && !text.empty() && address >= base &&
+      address - base + text.size() <= ascii_size_) {
+    const auto start = static_cast<Py_ssize_t>(address - base);
+    return checked(
+        PyUnicode_Substring(ascii_input_, start, start + static_cast<Py_ssize_t>(text.size())));
+  }
   return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
@@ -237,8 +262,8 @@ std::optional<std::string_view> utf8_text(PyObject* input) {
 }
 
 template <bool Strict, bool Yaml11Bools>
-Result<PyRef> parse_with(std::string_view text) {
-  PySink<Strict, Yaml11Bools> sink;
+Result<PyRef> parse_with(PyObject* input, std::string_view text) {
+  PySink<Strict, Yaml11Bools> sink(input, text);
   Parser<PySink<Strict, Yaml11Bools>> parser(text, sink);
   return parser.parse();
 }
@@ -274,10 +299,10 @@ PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
   const std::optional<bool> yaml_1_1_bools = read_flag(bools_arg, "yaml_1_1_bools");
   if (!yaml_1_1_bools) return nullptr;
   try {
-    Result<PyRef> result =
-        *strict
-            ? (*yaml_1_1_bools ? parse_with<true, true>(*text) : parse_with<true, false>(*text))
-            : (*yaml_1_1_bools ? parse_with<false, true>(*text) : parse_with<false, false>(*text));
+    Result<PyRef> result = *strict ? (*yaml_1_1_bools ? parse_with<true, true>(input, *text)
+                                                      : parse_with<true, false>(input, *text))
+                                   : (*yaml_1_1_bools ? parse_with<false, true>(input, *text)
+                                                      : parse_with<false, false>(input, *text));
     if (result) return result->release();
     raise_load_error(result.error());
   } catch (const InternalFailure& failure) {

@@ -163,6 +163,11 @@ class PyBuilder {
   using Map = PyRef;
   using Seq = PyRef;
 
+  PyBuilder() = default;
+  // `input` is the str whose UTF-8 bytes start at `bytes`; an ASCII input lets strings be
+  // cut out of it directly instead of being decoded from those bytes.
+  PyBuilder(PyObject* input, std::string_view bytes);
+
   Map new_map();
   Seq new_seq();
   void map_insert(const Map& map, Value key, Value value);
@@ -175,7 +180,12 @@ class PyBuilder {
   std::string describe_key(const Value& key);
 
  private:
+  Value make_str(std::string_view text);
+
   KeyCache keys_;
+  PyObject* ascii_input_ = nullptr;  // borrowed; null unless every character is ASCII
+  const char* ascii_bytes_ = nullptr;
+  std::size_t ascii_size_ = 0;
 };
 
 template <bool Strict, bool Yaml11Bools>
@@ -183,6 +193,7 @@ class PySink : public PyBuilder {
  public:
   static constexpr bool strict = Strict;
   static constexpr bool yaml_1_1_bools = Yaml11Bools;
+  using PyBuilder::PyBuilder;
 };
 
 }  // namespace corvane
