@@ -96,3 +96,20 @@ def test_loads(text, expected):
 ])
 def test_fails(text, exc, message):
     assert_fails(text, exc, message)
+
+
+# The line search runs in blocks of 16 bytes from the end of the indentation and hands long
+# lines to a library search: line feeds and errors must be found at every offset around
+# those block edges, after any indentation, with either line ending.
+@pytest.mark.parametrize("ending", ["\n", "\r\n"], ids=["lf", "crlf"])
+@pytest.mark.parametrize("indent", [0, 2, 14, 16, 18, 32, 64])
+def test_line_ends_found_at_every_offset(indent, ending):
+    pad = " " * indent
+    for length in (*range(1, 20), 31, 32, 33, 47, 48, 49, 62, 63, 64, 65, 66, 79, 80, 81, 200):
+        words = ["x" * (length + i) for i in range(3)]
+        lines = ["k:"] + [f"{pad}  k{i}: {word}" for i, word in enumerate(words)]
+        expected = {"k": {f"k{i}": word for i, word in enumerate(words)}}
+        assert_loads(ending.join(lines), expected)
+        assert_loads(ending.join(lines) + ending, expected)
+        assert_fails(ending.join(lines[:3] + [f"{pad}   bad: {words[0]}"]), P,
+                     f"line 4: Invalid indentation: {indent + 3} spaces (must be a multiple of 2)")

@@ -60,11 +60,11 @@ class Parser {
   Parser(std::string_view input, Sink& sink) : sink_(sink), feed_(input) {}
 
   Result<Value> parse() {
-    while (auto next = feed_.next()) {
+    while (auto next = feed_.next_indented()) {
       const std::uint64_t line = next->number;
       const std::string_view text = strip_carriage_returns(next->text);
       // The common line is read here, in registers; the others go through scan_line.
-      const std::size_t indent = leading_spaces(text);
+      const std::size_t indent = next->indent;
       std::string_view content;
       if (indent == text.size()) continue;  // blank
       if (is_printable_ascii(text[indent])) {

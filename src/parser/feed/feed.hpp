@@ -6,12 +6,38 @@
 #include <optional>
 #include <string_view>
 
+#include "scalar/scalar.hpp"
+
 namespace corvane {
 
 struct Line {
   std::uint64_t number;   // 1-based
   std::string_view text;  // without its line feed and the carriage return before it
 };
+
+struct IndentedLine {
+  std::uint64_t number;
+  std::string_view text;
+  std::size_t indent;  // leading spaces of `text`
+};
+
+// Offset of the first line feed in the `size` bytes at `text`, or `size`. Most lines end
+// within a few blocks of where the search starts, too soon for a library call to pay off.
+inline std::size_t find_line_feed(const char* text, std::size_t size) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i line_feeds = _mm_set1_epi8('\n');
+  for (const std::size_t inline_end = size < 64 ? size : 64; i + 16 <= inline_end; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    if (const auto hits =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, line_feeds)))) {
+      return i + static_cast<std::size_t>(std::countr_zero(hits));
+    }
+  }
+#endif
+  const void* found = std::memchr(text + i, '\n', size - i);
+  return found == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(found) - text);
+}
 
 class LineFeed {
  public:
@@ -37,6 +63,30 @@ class LineFeed {
     if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
     return Line{next_number_++, text};
   }
+  // The next line with its indentation, found in one pass: the line feed is searched for only
+  // after the leading spaces, which in a deeply nested document are most of the line.
+  std::optional<IndentedLine> next_indented() {
+    if (pushed_back_) [[unlikely]] {
+      Line line = *pushed_back_;
+      pushed_back_.reset();
+      return IndentedLine{line.number, line.text, leading_spaces(line.text)};
+    }
+    if (position_ >= input_.size()) return std::nullopt;
+    const char* start = input_.data() + position_;
+    const std::size_t rest = input_.size() - position_;
+    // A line feed is not a space, so the count stops within the line.
+    const std::size_t indent = leading_spaces(std::string_view(start, rest));
+    const std::size_t length = indent + find_line_feed(start + indent, rest - indent);
+    std::string_view text(start, length);
+    if (length == rest) {
+      position_ = input_.size();
+    } else {
+      position_ += length + 1;
+      if (text.back() == '\r') text.remove_suffix(1);
+    }
+    return IndentedLine{next_number_++, text, indent};
+  }
+
   // Gives back the line just read; the next call of `next` returns it again.
   void push_back(Line line) { pushed_back_ = line; }
 
