@@ -102,7 +102,7 @@ def test_fails(text, exc, message):
 # lines to a library search: line feeds and errors must be found at every offset around
 # those block edges, after any indentation, with either line ending.
 @pytest.mark.parametrize("ending", ["\n", "\r\n"], ids=["lf", "crlf"])
-@pytest.mark.parametrize("indent", [0, 2, 14, 16, 18, 32, 64])
+@pytest.mark.parametrize("indent", [0, 2, 14, 16, 18, 32, 64, 78, 80, 96, 144])
 def test_line_ends_found_at_every_offset(indent, ending):
     pad = " " * indent
     for length in (*range(1, 20), 31, 32, 33, 47, 48, 49, 62, 63, 64, 65, 66, 79, 80, 81, 200):
