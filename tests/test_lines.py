@@ -113,3 +113,17 @@ def test_line_ends_found_at_every_offset(indent, ending):
         assert_loads(ending.join(lines) + ending, expected)
         assert_fails(ending.join(lines[:3] + [f"{pad}   bad: {words[0]}"]), P,
                      f"line 4: Invalid indentation: {indent + 3} spaces (must be a multiple of 2)")
+
+
+# Short keys and values are searched for a separator colon or a comment mark in one or two
+# whole-word reads: a colon or hash at every position of every short length.
+@pytest.mark.parametrize("length", range(1, 18))
+def test_colon_and_hash_at_every_position_of_short_text(length):
+    for pos in range(length):
+        text = "x" * pos + "{}" + "x" * (length - pos - 1)
+        value = text.format("#")
+        assert_loads(f"k: {value}", {"k": None if pos == 0 else value})
+        assert_loads(f"- {value}", [None if pos == 0 else value])
+        if pos > 0:
+            key = text.format(":")
+            assert_loads(f"{key}: 1\n{key}x: {value}", {key: 1, key + "x": value})

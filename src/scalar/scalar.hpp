@@ -160,6 +160,21 @@ inline bool is_blank(char c) {
     if (hits != 0) return last + static_cast<std::size_t>(std::countr_zero(hits) >> 3);
     return std::string_view::npos;
   }
+  if (size - i >= 4) {
+    // Four to seven bytes (short keys and values are the common case): the first four and the
+    // last four, overlapping, in one word; a hit in the low half comes first in the text.
+    constexpr std::uint64_t kLows = ~kHighs;
+    std::uint32_t head, tail;
+    std::memcpy(&head, data + i, 4);
+    std::memcpy(&tail, data + size - 4, 4);
+    const std::uint64_t word = head | std::uint64_t{tail} << 32;
+    const std::uint64_t xa = word ^ pattern_a, xb = word ^ pattern_b;
+    const std::uint64_t hits =
+        (~(((xa & kLows) + kLows) | xa) | ~(((xb & kLows) + kLows) | xb)) & kHighs;
+    if (hits == 0) return std::string_view::npos;
+    const auto byte = static_cast<std::size_t>(std::countr_zero(hits) >> 3);
+    return byte < 4 ? i + byte : size - 8 + byte;
+  }
   for (; i < size; ++i) {
     if (data[i] == a || data[i] == b) return i;
   }
