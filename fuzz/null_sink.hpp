@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -47,6 +48,8 @@ class NullBuilder {
     return Value{mix(digest)};
   }
   Value make_key(Scalar&& scalar) { return make_value(std::move(scalar)); }
+  Value make_block_key(Scalar&& scalar, std::string_view) { return make_value(std::move(scalar)); }
+  std::optional<Value> find_block_key(std::string_view) { return std::nullopt; }
   Value make_string_value(std::string text) { return Value{mix(text_digest(text))}; }
   std::string describe_key(const Value& key) { return std::to_string(key.digest); }
 

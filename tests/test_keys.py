@@ -54,3 +54,27 @@ def test_keys_differing_in_one_byte_stay_apart(length):
     assert load(text) == expected
     assert load("{" + ", ".join(f"{key}: {n}" for n, key in enumerate(keys)) + "}") == \
         {key: n for n, key in enumerate(keys)}
+
+
+# A block key that repeats is taken from the cache by its source text instead of being typed
+# again: it must come back as the same key whatever the spelling, the type, the flags, and
+# whatever flow keys with the same bytes the document holds.
+NAN = float("nan")
+
+
+@pytest.mark.parametrize("text, flags, expected", [
+    pytest.param("k: {\"'a'\": 1}\n'a': 2\nm:\n  'a': 3", {}, {"k": {"'a'": 1}, "a": 2, "m": {"a": 3}},
+                 id="flow-text-then-quoted-source"),
+    pytest.param("'a': 2\nk: {\"'a'\": 1}\nm: {\"'a'\": 3}", {}, {"a": 2, "k": {"'a'": 1}, "m": {"'a'": 3}},
+                 id="quoted-source-then-flow-text"),
+    pytest.param("- 1: a\n  '1': b\n- 1: c\n  '1': d", {}, [{1: "a", "1": "b"}, {1: "c", "1": "d"}],
+                 id="int-and-quoted-source"),
+    pytest.param("- yes: 1\n  'yes': 2\n- yes: 3", {"yaml_1_1_bools": True}, [{True: 1, "yes": 2}, {True: 3}],
+                 id="yaml-1-1-bool-key"),
+    pytest.param("- yes: 1\n- yes: 2", {}, [{"yes": 1}, {"yes": 2}], id="yaml-1-2-string-key"),
+    pytest.param("- \"a\\tb\": 1\n- \"a\\tb\": 2\n- 'a''b': 3\n- 'a''b': 4", {},
+                 [{"a\tb": 1}, {"a\tb": 2}, {"a'b": 3}, {"a'b": 4}], id="decoded-sources"),
+    pytest.param("- .nan: 1\n  .nan: 2\n- .nan: 3", {}, [{NAN: 1, float("nan"): 2}, {NAN: 3}], id="nan-keys-stay-apart"),
+])
+def test_repeated_block_keys_come_back_the_same(text, flags, expected):
+    assert_loads(text, expected, **flags)

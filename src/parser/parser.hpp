@@ -34,9 +34,14 @@ Result<void> process_map_entry(FrameStack<Sink>& stack, std::string_view content
   std::string_view value_text =
       colon + 2 > content.size() ? std::string_view() : trim_start(content.substr(colon + 2));
   if (key_text == "<<") return unsupported(line, kMergeKeyMessage);
-  auto key_scalar = classify_key_scalar_fast<Sink::yaml_1_1_bools>(key_text, line);
-  if (!key_scalar) return std::unexpected(std::move(key_scalar.error()));
-  auto key = sink.make_key(std::move(*key_scalar));
+  // A key seen before in this document typed without error then, and types the same now.
+  std::optional<typename Sink::Value> cached = sink.find_block_key(key_text);
+  if (!cached) {
+    auto key_scalar = classify_key_scalar_fast<Sink::yaml_1_1_bools>(key_text, line);
+    if (!key_scalar) return std::unexpected(std::move(key_scalar.error()));
+    cached = sink.make_block_key(std::move(*key_scalar), key_text);
+  }
+  auto key = std::move(*cached);
   if constexpr (Sink::strict) {
     if (sink.map_has_key(stack.back().map, key)) {
       return syntax_error(line, "Duplicate key: " + sink.describe_key(key));

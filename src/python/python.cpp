@@ -124,9 +124,21 @@ PyBuilder::Value PyBuilder::make_key(Scalar&& scalar) {
     return make_value(std::move(scalar));
   }
   std::string_view text = scalar.as_str();
-  if (PyObject* cached = keys_.find(text)) return PyRef::steal(cached);
+  if (PyObject* cached = keys_.find(text, KeyCache::Bytes::StringText)) {
+    return PyRef::steal(cached);
+  }
   PyRef key = make_value(std::move(scalar));
-  keys_.store(text, key.get());
+  keys_.store(text, KeyCache::Bytes::StringText, key.get());
+  return key;
+}
+
+PyBuilder::Value PyBuilder::make_block_key(Scalar&& scalar, std::string_view source) {
+  // Only strings are shared: one NaN object under two keys would make them one key.
+  const bool keep = scalar.kind() == Scalar::Kind::Str && source.size() <= KeyCache::kMaxKeyLength;
+  PyRef key = make_value(std::move(scalar));
+  if (keep) {
+    keys_.store(source, KeyCache::Bytes::SourceText, key.get());
+  }
   return key;
 }
 

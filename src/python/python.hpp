@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -52,13 +53,19 @@ struct InternalFailure {
   std::string text;
 };
 
-// Key strings already made during one call, looked up by their bytes in the input. One
-// object per distinct key saves the allocation, the decoding and, above all, the hashing
-// that every dict insertion would otherwise repeat. A slot is simply overwritten on a
-// collision, so the cache stays small and its cost per call fixed.
+// Key objects already made during one call, looked up by bytes of the input. One object per
+// distinct key saves the allocation, the decoding and, above all, the hashing that every
+// dict insertion would otherwise repeat. A slot is simply overwritten on a collision, so the
+// cache stays small and its cost per call fixed.
 class KeyCache {
  public:
   static constexpr std::size_t kMaxKeyLength = 64;
+
+  // What the bytes of an entry are. A string key's own text maps to that string; a block
+  // key's source text, as it stands before its colon, maps to the string it types to, so that
+  // a repeated key is not typed again. The two are kept apart: the source text 'a' (quotes
+  // included) is the key a, while those same three bytes are the text of the key "'a'".
+  enum class Bytes : std::uint8_t { StringText, SourceText };
 
   KeyCache() = default;
   KeyCache(const KeyCache&) = delete;
@@ -71,14 +78,15 @@ class KeyCache {
     }
   }
 
-  // A new reference to the cached string for `text`, or null when there is none.
-  PyObject* find(std::string_view text) const {
+  // A new reference to the cached object for `text`, or null when there is none.
+  PyObject* find(std::string_view text, Bytes bytes) const {
     const Words words = words_of(text);
-    const std::size_t index = slot_index(words, text.size());
+    const std::size_t size = tagged_size(text, bytes);
+    const std::size_t index = slot_index(words, size);
     const Slot& slot = slots_[index];
     // The two words hold every byte of a key of up to 16 bytes, so only longer keys need
     // the bytes compared.
-    if (!is_used(index) || slot.size != text.size() || slot.head != words.head ||
+    if (!is_used(index) || slot.size != size || slot.head != words.head ||
         slot.tail != words.tail ||
         (text.size() > 16 && std::memcmp(slot.data, text.data(), text.size()) != 0)) {
       return nullptr;
@@ -88,9 +96,10 @@ class KeyCache {
   }
 
   // Remembers `object` for `text`, whose bytes must outlive the cache.
-  void store(std::string_view text, PyObject* object) {
+  void store(std::string_view text, Bytes bytes, PyObject* object) {
     const Words words = words_of(text);
-    const std::size_t index = slot_index(words, text.size());
+    const std::size_t size = tagged_size(text, bytes);
+    const std::size_t index = slot_index(words, size);
     Slot& slot = slots_[index];
     Py_INCREF(object);
     if (is_used(index)) {
@@ -98,7 +107,7 @@ class KeyCache {
     } else {
       used_[index / 64] |= std::uint64_t{1} << (index % 64);
     }
-    slot = Slot{text.data(), text.size(), words.head, words.tail, object};
+    slot = Slot{text.data(), size, words.head, words.tail, object};
   }
 
  private:
@@ -106,7 +115,7 @@ class KeyCache {
   // Slots are read only once marked used, so a call does not pay for clearing them all.
   struct Slot {
     const char* data;
-    std::size_t size;
+    std::size_t size;  // tagged
     std::uint64_t head;
     std::uint64_t tail;
     PyObject* object;
@@ -115,6 +124,11 @@ class KeyCache {
     std::uint64_t head;
     std::uint64_t tail;
   };
+
+  // The length, with the top bit telling the two kinds of entry apart.
+  static std::size_t tagged_size(std::string_view text, Bytes bytes) {
+    return text.size() | (bytes == Bytes::SourceText ? std::size_t{1} << 63 : 0);
+  }
 
   static std::uint64_t load64(const char* p) {
     std::uint64_t word;
@@ -176,6 +190,15 @@ class PyBuilder {
   Value null_value() { return PyRef::borrow(Py_None); }
   Value make_value(Scalar&& scalar);
   Value make_key(Scalar&& scalar);
+  // The string key typed earlier in this call from the same block key source text, if it is
+  // still cached.
+  std::optional<Value> find_block_key(std::string_view source) {
+    if (source.size() > KeyCache::kMaxKeyLength) return std::nullopt;
+    PyObject* cached = keys_.find(source, KeyCache::Bytes::SourceText);
+    if (cached == nullptr) return std::nullopt;
+    return PyRef::steal(cached);
+  }
+  Value make_block_key(Scalar&& scalar, std::string_view source);
   Value make_string_value(std::string text);
   std::string describe_key(const Value& key);
 

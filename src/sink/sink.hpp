@@ -3,7 +3,9 @@
 #pragma once
 
 #include <concepts>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "scalar/scalar.hpp"
 
@@ -14,28 +16,34 @@ namespace corvane {
 // Operations that take a Value consume it. The two load flags are compile-time constants of
 // the sink type, so each combination gets its own parser.
 template <class S>
-concept ValueSink = requires(S sink, typename S::Value value, typename S::Map& map,
-                             typename S::Seq& seq, Scalar scalar, std::string text) {
-  { S::strict } -> std::convertible_to<bool>;
-  { S::yaml_1_1_bools } -> std::convertible_to<bool>;
-  requires std::movable<typename S::Value>;
-  requires std::default_initializable<typename S::Map>;
-  requires std::default_initializable<typename S::Seq>;
-  requires std::convertible_to<typename S::Map&&, typename S::Value>;
-  requires std::convertible_to<typename S::Seq&&, typename S::Value>;
-  { sink.new_map() } -> std::same_as<typename S::Map>;
-  { sink.new_seq() } -> std::same_as<typename S::Seq>;
-  sink.map_insert(map, std::move(value), std::move(value));
-  sink.seq_push(seq, std::move(value));
-  { sink.map_has_key(map, value) } -> std::same_as<bool>;
-  { sink.null_value() } -> std::same_as<typename S::Value>;
-  { sink.make_value(std::move(scalar)) } -> std::same_as<typename S::Value>;
-  // A mapping key: as make_value, but the sink may hand out one shared object for keys that
-  // repeat, which configuration files do all the time.
-  { sink.make_key(std::move(scalar)) } -> std::same_as<typename S::Value>;
-  { sink.make_string_value(std::move(text)) } -> std::same_as<typename S::Value>;
-  // How a key is shown in a duplicate-key message.
-  { sink.describe_key(value) } -> std::same_as<std::string>;
-};
+concept ValueSink =
+    requires(S sink, typename S::Value value, typename S::Map& map, typename S::Seq& seq,
+             Scalar scalar, std::string text, std::string_view view) {
+      { S::strict } -> std::convertible_to<bool>;
+      { S::yaml_1_1_bools } -> std::convertible_to<bool>;
+      requires std::movable<typename S::Value>;
+      requires std::default_initializable<typename S::Map>;
+      requires std::default_initializable<typename S::Seq>;
+      requires std::convertible_to<typename S::Map&&, typename S::Value>;
+      requires std::convertible_to<typename S::Seq&&, typename S::Value>;
+      { sink.new_map() } -> std::same_as<typename S::Map>;
+      { sink.new_seq() } -> std::same_as<typename S::Seq>;
+      sink.map_insert(map, std::move(value), std::move(value));
+      sink.seq_push(seq, std::move(value));
+      { sink.map_has_key(map, value) } -> std::same_as<bool>;
+      { sink.null_value() } -> std::same_as<typename S::Value>;
+      { sink.make_value(std::move(scalar)) } -> std::same_as<typename S::Value>;
+      // A mapping key: as make_value, but the sink may hand out one shared object for keys that
+      // repeat, which configuration files do all the time.
+      { sink.make_key(std::move(scalar)) } -> std::same_as<typename S::Value>;
+      // A block mapping key typed from `source`, its text before the colon. The sink may keep
+      // the key and hand it out again through find_block_key for the same source text, which
+      // saves typing a key that repeats; a sink that keeps nothing always finds nothing.
+      { sink.make_block_key(std::move(scalar), view) } -> std::same_as<typename S::Value>;
+      { sink.find_block_key(view) } -> std::same_as<std::optional<typename S::Value>>;
+      { sink.make_string_value(std::move(text)) } -> std::same_as<typename S::Value>;
+      // How a key is shown in a duplicate-key message.
+      { sink.describe_key(value) } -> std::same_as<std::string>;
+    };
 
 }  // namespace corvane
