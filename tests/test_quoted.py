@@ -97,3 +97,14 @@ def test_tails_and_contexts(doc, expected):
 ])
 def test_context_errors(doc, message):
     assert_fails(doc, ParseError, message)
+
+
+# A backslash as the last byte of the document: the search for the closing quote resumes
+# past the end of the text, at every length of text before it, as key, value and item.
+@pytest.mark.parametrize("length", range(0, 20))
+@pytest.mark.parametrize("template", ['"{}', 'k: "{}', '- "{}', '- k: "{}', 'k: ["{}'])
+def test_unclosed_quote_ending_in_a_backslash(template, length):
+    text = template.format("é" * (length % 3) + "x" * length + "\\")
+    message = "line 1: Unclosed flow collection: missing ']'" if "[" in template else \
+        "line 1: Unclosed quote; quoted strings must be on a single line"
+    assert_fails(text, ParseError, message)

@@ -160,7 +160,7 @@ inline bool is_blank(char c) {
     if (hits != 0) return last + static_cast<std::size_t>(std::countr_zero(hits) >> 3);
     return std::string_view::npos;
   }
-  if (size - i >= 4) {
+  if (i + 4 <= size) {
     // Four to seven bytes (short keys and values are the common case): the first four and the
     // last four, overlapping, in one word; a hit in the low half comes first in the text.
     constexpr std::uint64_t kLows = ~kHighs;

@@ -109,7 +109,7 @@ class LineFeed {
       position_ = input_.size();
     } else {
       position_ += length + 1;
-      if (text.back() == '\r') text.remove_suffix(1);
+      if (length != 0 && text.back() == '\r') text.remove_suffix(1);
     }
     return IndentedLine{next_number_++, text, indent};
   }
