@@ -308,3 +308,16 @@ def test_one_pass_reading_and_its_edges(text, expected, flags):
         assert_fails("k: " + text, type(expected), "line 1: " + expected.args[0], **flags)
     else:
         assert_loads("k: " + text, {"k": expected}, **flags)
+
+
+# Plain items are scanned sixteen bytes at a time for the byte that ends them: that byte at
+# every offset of the first blocks, after items that start at every alignment.
+@pytest.mark.parametrize("length", range(1, 40))
+def test_plain_item_ends_found_at_every_offset(length):
+    word = "x" * length
+    for lead in ("", "ab, ", "abcdefg, "):
+        assert_loads(f"k: [{lead}{word}, y]", {"k": [*lead.split(", ")[:-1], word, "y"]})
+        assert_loads(f"k: [{lead}{word}]", {"k": [*lead.split(", ")[:-1], word]})
+        assert_loads(f"k: {{{lead.replace(', ', ': 0, ')}{word}: 1, {word}y: [{word}]}}",
+                     {"k": {**{w: 0 for w in lead.split(", ")[:-1]}, word: 1, word + "y": [word]}})
+        assert_loads(f"k: [{lead}{word}\t, y]", {"k": [*lead.split(", ")[:-1], word, "y"]})
