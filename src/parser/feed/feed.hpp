@@ -1,10 +1,16 @@
 // Cuts the input into numbered physical lines, with room to give one line back.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "scalar/scalar.hpp"
 
@@ -20,24 +26,6 @@ struct IndentedLine {
   std::string_view text;
   std::size_t indent;  // leading spaces of `text`
 };
-
-// Offset of the first line feed in the `size` bytes at `text`, or `size`. Most lines end
-// within a few blocks of where the search starts, too soon for a library call to pay off.
-inline std::size_t find_line_feed(const char* text, std::size_t size) {
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i line_feeds = _mm_set1_epi8('\n');
-  for (const std::size_t inline_end = size < 64 ? size : 64; i + 16 <= inline_end; i += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-    if (const auto hits =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, line_feeds)))) {
-      return i + static_cast<std::size_t>(std::countr_zero(hits));
-    }
-  }
-#endif
-  const void* found = std::memchr(text + i, '\n', size - i);
-  return found == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(found) - text);
-}
 
 // Leading spaces of the `size` bytes at `text`. Past the first block, four blocks at a time,
 // so that deep indentation takes one or two rounds rather than a round per block, each with
@@ -77,21 +65,9 @@ class LineFeed {
       return line;
     }
     if (position_ >= input_.size()) return std::nullopt;
-    const char* start = input_.data() + position_;
-    const std::size_t rest = input_.size() - position_;
-    const void* newline = std::memchr(start, '\n', rest);
-    if (newline == nullptr) {
-      position_ = input_.size();
-      return Line{next_number_++, std::string_view(start, rest)};
-    }
-    const auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
-    position_ += length + 1;
-    std::string_view text(start, length);
-    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-    return Line{next_number_++, text};
+    return Line{next_number_++, take_line(position_)};
   }
-  // The next line with its indentation, found in one pass: the line feed is searched for only
-  // after the leading spaces, which in a deeply nested document are most of the line.
+  // The next line with its indentation, counted from the line's start.
   std::optional<IndentedLine> next_indented() {
     if (pushed_back_) [[unlikely]] {
       Line line = *pushed_back_;
@@ -99,29 +75,91 @@ class LineFeed {
       return IndentedLine{line.number, line.text, leading_spaces(line.text)};
     }
     if (position_ >= input_.size()) return std::nullopt;
-    const char* start = input_.data() + position_;
-    const std::size_t rest = input_.size() - position_;
     // A line feed is not a space, so the count stops within the line.
-    const std::size_t indent = count_indentation(start, rest);
-    const std::size_t length = indent + find_line_feed(start + indent, rest - indent);
-    std::string_view text(start, length);
-    if (length == rest) {
-      position_ = input_.size();
-    } else {
-      position_ += length + 1;
-      if (length != 0 && text.back() == '\r') text.remove_suffix(1);
-    }
-    return IndentedLine{next_number_++, text, indent};
+    const std::size_t indent =
+        count_indentation(input_.data() + position_, input_.size() - position_);
+    return IndentedLine{next_number_++, take_line(position_ + indent), indent};
   }
 
   // Gives back the line just read; the next call of `next` returns it again.
   void push_back(Line line) { pushed_back_ = line; }
 
  private:
+  // The line that starts at position_, without its line feed and the carriage return before
+  // it; position_ moves to the next line. No line feed comes before `from`.
+  std::string_view take_line(std::size_t from) {
+    const std::size_t start = position_;
+    const std::size_t end = next_line_feed(from);
+    std::string_view text(input_.data() + start, end - start);
+    if (end == input_.size()) {
+      position_ = end;
+    } else {
+      position_ = end + 1;
+      if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    }
+    return text;
+  }
+
+  // Offset of the next line feed, or the input's size. Line feeds are found 64 bytes at a time
+  // and kept as bits, so that short lines take one bit each instead of a search of their own.
+  // Each line takes exactly one line feed, in order. A new block starts no earlier than
+  // `from`, which skips the indentation already read.
+  std::size_t next_line_feed(std::size_t from) {
+    while (feeds_ == 0) {
+      chunk_start_ = std::max(chunk_end_, from);
+      if (chunk_start_ >= input_.size()) return input_.size();
+      const char* chunk = input_.data() + chunk_start_;
+      const std::size_t left = input_.size() - chunk_start_;
+      if (left >= 64) {
+        feeds_ = line_feed_bits(chunk);
+        chunk_end_ = chunk_start_ + 64;
+      } else {
+        for (std::size_t i = 0; i < left; ++i) {
+          feeds_ |= std::uint64_t{chunk[i] == '\n'} << i;
+        }
+        chunk_end_ = input_.size();
+      }
+    }
+    const std::size_t feed = chunk_start_ + static_cast<std::size_t>(std::countr_zero(feeds_));
+    feeds_ &= feeds_ - 1;
+    return feed;
+  }
+
+  // Bit i set when byte i of the 64 at `chunk` is a line feed.
+  static std::uint64_t line_feed_bits(const char* chunk) {
+#if defined(__SSE2__)
+    const __m128i line_feeds = _mm_set1_epi8('\n');
+    const auto bits = [&](std::size_t at) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + at));
+      return std::uint64_t{
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, line_feeds)))};
+    };
+    return bits(0) | bits(16) << 16 | bits(32) << 32 | bits(48) << 48;
+#else
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    constexpr std::uint64_t kLows = ~kHighs;
+    std::uint64_t out = 0;
+    for (std::size_t word_at = 0; word_at < 64; word_at += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, chunk + word_at, 8);
+      word ^= 0x0A0A0A0A0A0A0A0AULL;
+      // The high bit of each byte that is exactly zero, then those eight bits gathered into
+      // the top byte by one multiplication.
+      const std::uint64_t zeros = ~(((word & kLows) + kLows) | word) & kHighs;
+      out |= ((zeros >> 7) * 0x0102040810204080ULL >> 56) << word_at;
+    }
+    return out;
+#endif
+  }
+
   std::string_view input_;
   std::size_t position_ = 0;
   std::uint64_t next_number_ = 1;
   std::optional<Line> pushed_back_;
+  // Line feeds of input_[chunk_start_, chunk_end_) not yet taken, as bits from chunk_start_.
+  std::size_t chunk_start_ = 0;
+  std::size_t chunk_end_ = 0;
+  std::uint64_t feeds_ = 0;
 };
 
 // Removes every carriage return at the end of a line.
