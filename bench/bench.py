@@ -287,16 +287,18 @@ def time_corpus(corpus, loaders, parse_only, args, log):
             timing.reps, timing.slow = SLOW_REPS, True
         else:
             timing.reps = max(args.min_reps, math.ceil(args.min_time * 1e9 / (once * timing.inner)))
-    # The loaders run in interleaved rounds; the parse-only timer runs in rounds of its own
-    # afterwards. Placed among the loaders, it slowed whichever loader ran right after it by
-    # 5 to 10% (json as much as Corvane, when the order was changed), which would bias the
-    # ratios, and it has no ratio of its own to protect.
+    # The loaders run in interleaved rounds, each round starting one loader further on, so
+    # that every loader follows each of the others equally often: what ran just before
+    # affects a timing. The parse-only timer runs in rounds of its own afterwards; placed
+    # among the loaders, it slowed whichever loader ran right after it by 5 to 10% (json as
+    # much as Corvane, when the order was changed), and it has no ratio of its own to protect.
     loader_plans = [plan for plan in plans if plan[0].loader != "parse-only"]
     own_plans = [plan for plan in plans if plan[0].loader == "parse-only"]
     for group in (loader_plans, own_plans):
         rounds = max((t.reps for t, _, _ in group if not t.single), default=0)
         for r in range(rounds):
-            for timing, rep, _ in group:
+            shift = r % len(group)
+            for timing, rep, _ in group[shift:] + group[:shift]:
                 if not timing.single and r < timing.reps:
                     timing.samples.append(rep(timing.inner))
     return {t.loader: t for t, _, _ in plans}
