@@ -65,7 +65,7 @@ class Parser {
   Parser(std::string_view input, Sink& sink) : sink_(sink), feed_(input) {}
 
   Result<Value> parse() {
-    while (auto next = feed_.next_indented()) {
+    while (auto next = feed_.next()) {
       const std::uint64_t line = next->number;
       const std::string_view text = strip_carriage_returns(next->text);
       // The common line is read here, in registers; the others go through scan_line.

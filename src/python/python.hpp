@@ -177,7 +177,6 @@ class PyBuilder {
   using Map = PyRef;
   using Seq = PyRef;
 
-  PyBuilder() = default;
   // `input` is the str whose UTF-8 bytes start at `bytes`; an ASCII input lets strings be
   // cut out of it directly instead of being decoded from those bytes.
   PyBuilder(PyObject* input, std::string_view bytes);

@@ -123,7 +123,7 @@ Result<std::string> read_block_scalar(std::string_view text, std::uint64_t line,
       lines.push_back(body);
       continue;
     }
-    const std::size_t spaces = leading_spaces(body);
+    const std::size_t spaces = next->indent;
     if (is_blank_line(body.substr(spaces))) {
       if (body[0] == '\t') return syntax_error(next->number, kTabMessage);
       if (!content_indent && spaces > max_blank_indent) max_blank_indent = spaces;

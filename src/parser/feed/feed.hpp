@@ -19,12 +19,7 @@ namespace corvane {
 struct Line {
   std::uint64_t number;   // 1-based
   std::string_view text;  // without its line feed and the carriage return before it
-};
-
-struct IndentedLine {
-  std::uint64_t number;
-  std::string_view text;
-  std::size_t indent;  // leading spaces of `text`
+  std::size_t indent;     // leading spaces of `text`
 };
 
 // Leading spaces of the `size` bytes at `text`. Past the first block, four blocks at a time,
@@ -58,6 +53,7 @@ class LineFeed {
  public:
   explicit LineFeed(std::string_view input);
 
+  // The next line with its indentation, counted from the line's start.
   std::optional<Line> next() {
     if (pushed_back_) [[unlikely]] {
       Line line = *pushed_back_;
@@ -65,20 +61,10 @@ class LineFeed {
       return line;
     }
     if (position_ >= input_.size()) return std::nullopt;
-    return Line{next_number_++, take_line(position_)};
-  }
-  // The next line with its indentation, counted from the line's start.
-  std::optional<IndentedLine> next_indented() {
-    if (pushed_back_) [[unlikely]] {
-      Line line = *pushed_back_;
-      pushed_back_.reset();
-      return IndentedLine{line.number, line.text, leading_spaces(line.text)};
-    }
-    if (position_ >= input_.size()) return std::nullopt;
     // A line feed is not a space, so the count stops within the line.
     const std::size_t indent =
         count_indentation(input_.data() + position_, input_.size() - position_);
-    return IndentedLine{next_number_++, take_line(position_ + indent), indent};
+    return Line{next_number_++, take_line(position_ + indent), indent};
   }
 
   // Gives back the line just read; the next call of `next` returns it again.
