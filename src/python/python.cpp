@@ -72,16 +72,8 @@ PyBuilder::Seq PyBuilder::new_seq() {
   return checked(PyList_New(0));
 }
 
-void PyBuilder::map_insert(const Map& map, Value key, Value value) {
-  if (PyDict_SetItem(map.get(), key.get(), value.get()) != 0) {
-    throw InternalFailure{"PyDict::set_item failed: " + take_error_description()};
-  }
-}
-
-void PyBuilder::seq_push(const Seq& seq, Value value) {
-  if (PyList_Append(seq.get(), value.get()) != 0) {
-    throw InternalFailure{"PyList::append failed: " + take_error_description()};
-  }
+void PyBuilder::insert_failed(const char* call) {
+  throw InternalFailure{std::string(call) + " failed: " + take_error_description()};
 }
 
 bool PyBuilder::map_has_key(const Map& map, const Value& key) {

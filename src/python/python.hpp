@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,7 +36,7 @@ class PyRef {
   }
   PyRef(const PyRef&) = delete;
   PyRef& operator=(const PyRef&) = delete;
-  ~PyRef() { Py_XDECREF(object_); }
+  [[gnu::always_inline]] ~PyRef() { Py_XDECREF(object_); }
 
   PyObject* get() const { return object_; }
   PyObject* release() { return std::exchange(object_, nullptr); }
@@ -67,7 +68,8 @@ class KeyCache {
   // included) is the key a, while those same three bytes are the text of the key "'a'".
   enum class Bytes : std::uint8_t { StringText, SourceText };
 
-  KeyCache() = default;
+  // The slots live on the heap: at 40 KB they would weigh on a thread's stack.
+  KeyCache() : slots_(std::make_unique_for_overwrite<Slot[]>(kSlots)) {}
   KeyCache(const KeyCache&) = delete;
   KeyCache& operator=(const KeyCache&) = delete;
   ~KeyCache() {
@@ -111,7 +113,9 @@ class KeyCache {
   }
 
  private:
-  static constexpr std::size_t kSlots = 256;
+  // Enough that the keys of a large file rarely share a slot: with 256 slots, one generated
+  // 1 MB file made a new object for each key seven times over.
+  static constexpr std::size_t kSlots = 1024;
   // Slots are read only once marked used, so a call does not pay for clearing them all.
   struct Slot {
     const char* data;
@@ -160,13 +164,13 @@ class KeyCache {
   static std::size_t slot_index(Words words, std::size_t size) {
     std::uint64_t mixed =
         (words.head ^ (words.tail * 0x9E3779B97F4A7C15ULL) ^ size) * 0xFF51AFD7ED558CCDULL;
-    return static_cast<std::size_t>(mixed >> 56) & (kSlots - 1);
+    return static_cast<std::size_t>(mixed >> (64 - std::countr_zero(kSlots)));
   }
 
   bool is_used(std::size_t index) const { return (used_[index / 64] >> (index % 64)) & 1; }
 
   std::array<std::uint64_t, kSlots / 64> used_{};
-  std::array<Slot, kSlots> slots_;
+  std::unique_ptr<Slot[]> slots_;
 };
 
 // Builds Python objects directly. The flags only select the parser instantiation: every
@@ -183,8 +187,17 @@ class PyBuilder {
 
   Map new_map();
   Seq new_seq();
-  void map_insert(const Map& map, Value key, Value value);
-  void seq_push(const Seq& seq, Value value);
+  // Both consume their values: the container takes references of its own, and ours are
+  // dropped here rather than by the caller's temporaries.
+  void map_insert(const Map& map, Value&& key, Value&& value) {
+    if (PyDict_SetItem(map.get(), key.get(), value.get()) != 0) insert_failed("PyDict::set_item");
+    Py_DECREF(key.release());
+    Py_DECREF(value.release());
+  }
+  void seq_push(const Seq& seq, Value&& value) {
+    if (PyList_Append(seq.get(), value.get()) != 0) insert_failed("PyList::append");
+    Py_DECREF(value.release());
+  }
   bool map_has_key(const Map& map, const Value& key);
   Value null_value() { return PyRef::borrow(Py_None); }
   Value make_value(Scalar&& scalar);
@@ -203,6 +216,7 @@ class PyBuilder {
 
  private:
   Value make_str(std::string_view text);
+  [[noreturn]] static void insert_failed(const char* call);
 
   KeyCache keys_;
   PyObject* ascii_input_ = nullptr;  // borrowed; null unless every character is ASCII
