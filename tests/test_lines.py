@@ -2,6 +2,8 @@
 
 import pytest
 
+import _corvane
+
 from conftest import ParseError as P, UnsupportedFeatureError as U, assert_fails, assert_loads
 
 TAB = "Tabs are not permitted; use 2-space indentation"
@@ -127,3 +129,22 @@ def test_colon_and_hash_at_every_position_of_short_text(length):
         if pos > 0:
             key = text.format(":")
             assert_loads(f"{key}: 1\n{key}x: {value}", {key: 1, key + "x": value})
+
+
+# A short line with more input after it is searched for its separator colon in one block
+# read, which takes in bytes past the end of the line; those must not count. The last line of
+# the input is searched byte by byte instead, so it serves as the reference.
+@pytest.mark.parametrize("ending", ["\n", "\r\n"], ids=["lf", "crlf"])
+@pytest.mark.parametrize("length", range(1, 18))
+def test_separator_colon_at_every_position_of_a_short_line_before_more_input(length, ending):
+    after = ["- a: b:c", "- 'q: r'", "- " + "z:" * 10 + "z"]
+    for pos in range(length):
+        item = "x" * pos + ":" + "y" * (length - pos - 1)
+        alone = _corvane.load(f"- {item}")
+        if pos == length - 1 and pos > 0:
+            assert alone == [{"x" * pos: None}]
+        assert_loads(ending.join([f"- {item}", *after]),
+                     [alone[0], {"a": "b:c"}, "q: r", "z:" * 10 + "z"])
+    if length > 1:
+        key = "x" * (length - 1)
+        assert_loads(ending.join([f"{key}:", "  - 1", f"y{key}: 2"]), {key: [1], f"y{key}": 2})

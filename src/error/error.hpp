@@ -22,11 +22,19 @@ struct LoadError {
 template <class T>
 using Result = std::expected<T, LoadError>;
 
-inline std::unexpected<LoadError> syntax_error(std::uint64_t line, std::string message) {
+// Errors are built out of line and kept apart from the code that parses, which stays small.
+[[gnu::cold, gnu::noinline]] inline std::unexpected<LoadError> syntax_error(std::uint64_t line,
+                                                                            std::string message) {
   return std::unexpected(LoadError{ErrorKind::Syntax, line, std::move(message)});
 }
 
-inline std::unexpected<LoadError> unsupported(std::uint64_t line, const char* message) {
+[[gnu::cold, gnu::noinline]] inline std::unexpected<LoadError> syntax_error(std::uint64_t line,
+                                                                            const char* message) {
+  return std::unexpected(LoadError{ErrorKind::Syntax, line, message});
+}
+
+[[gnu::cold, gnu::noinline]] inline std::unexpected<LoadError> unsupported(std::uint64_t line,
+                                                                           const char* message) {
   return std::unexpected(LoadError{ErrorKind::Unsupported, line, message});
 }
 

@@ -111,7 +111,7 @@ class Parser {
 
   Result<void> dispatch(std::string_view content, std::size_t indent, std::uint64_t line) {
     if (is_sequence_entry(content)) return sequence_entry(content, indent, line);
-    if (auto colon = find_map_colon(content)) {
+    if (auto colon = find_map_colon(content, feed_.input_end())) {
       if (stack_.empty() && root_) return unexpected_after_root(line);
       return process_map_entry(stack_, content, *colon, indent, line, sink_, feed_);
     }
@@ -138,7 +138,7 @@ class Parser {
         continue;
       }
       // A flow collection never has a separator colon, so it falls through to the value.
-      if (auto colon = find_map_colon(item)) {
+      if (auto colon = find_map_colon(item, feed_.input_end())) {
         stack_.push_back(Frame<Sink>::open_map(sink_, column + 2));
         return process_map_entry(stack_, item, *colon, column + 2, line, sink_, feed_);
       }

@@ -67,6 +67,10 @@ class LineFeed {
     return Line{next_number_++, take_line(position_ + indent), indent};
   }
 
+  // One past the last byte of the input: every line is a view of it, so the bytes from a
+  // line up to here may be read.
+  const char* input_end() const { return input_.data() + input_.size(); }
+
   // Gives back the line just read; the next call of `next` returns it again.
   void push_back(Line line) { pushed_back_ = line; }
 

@@ -2,6 +2,7 @@
 // colon that separates a block mapping key from its value.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -37,14 +38,34 @@ inline Result<void> check_unsupported(std::string_view content, std::uint64_t li
 // find_map_colon for content that starts with a quote.
 std::optional<std::size_t> find_quoted_map_colon(std::string_view content);
 
-// Index of the separator colon of a block mapping entry, if the content is one.
-inline std::optional<std::size_t> find_map_colon(std::string_view content) {
+// Index of the separator colon of a block mapping entry, if the content is one: the first
+// colon followed by a space or by the end of the content. The bytes from the content up to
+// `readable_end` (the end of the input) may be read: short content is then searched with one
+// block read, and whatever follows it in the input is masked off.
+inline std::optional<std::size_t> find_map_colon(std::string_view content,
+                                                 const char* readable_end) {
   if (content.empty() || content[0] == '[' || content[0] == '{') return std::nullopt;
   if (content[0] == '"' || content[0] == '\'') return find_quoted_map_colon(content);
-  // A separator is a colon followed by a space or the end of the line.
+  const char* text = content.data();
+  const std::size_t size = content.size();
+#if defined(__SSE2__)
+  if (size <= 16 && readable_end - text >= 17) {
+    const auto bits_of = [](const char* at, char c) {
+      return static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), _mm_set1_epi8(c))));
+    };
+    const unsigned within = (1u << size) - 1;
+    const unsigned at_end = 1u << (size - 1);
+    const unsigned hits = bits_of(text, ':') & (bits_of(text + 1, ' ') | at_end) & within;
+    if (hits == 0) return std::nullopt;
+    return static_cast<std::size_t>(std::countr_zero(hits));
+  }
+#else
+  (void)readable_end;
+#endif
   for (std::size_t i = find_either(content, 0, ':', ':'); i != std::string_view::npos;
        i = find_either(content, i + 1, ':', ':')) {
-    if (i + 1 == content.size() || content[i + 1] == ' ') return i;
+    if (i + 1 == size || text[i + 1] == ' ') return i;
   }
   return std::nullopt;
 }
