@@ -244,6 +244,26 @@ class ParseOnly:
         return rep
 
 
+def balanced_orders(count):
+    """Orders of range(count) in which each item comes directly after every other item equally
+    often: a Williams design, `count` orders for an even count and twice that for an odd one.
+    Turning one order by one place would not do: the predecessor of each item stays the same."""
+    if count == 0:
+        return [[]]
+    first, low, high = [0], 1, count - 1
+    for position in range(1, count):
+        if position % 2:
+            first.append(low)
+            low += 1
+        else:
+            first.append(high)
+            high -= 1
+    orders = [[(item + shift) % count for item in first] for shift in range(count)]
+    if count % 2:
+        orders += [order[::-1] for order in orders]
+    return orders
+
+
 def time_corpus(corpus, loaders, parse_only, args, log):
     """Checks every loader's value, then times them in interleaved rounds so that a change in
     the machine's load hits all of them alike, then times the parse-only figure."""
@@ -287,18 +307,20 @@ def time_corpus(corpus, loaders, parse_only, args, log):
             timing.reps, timing.slow = SLOW_REPS, True
         else:
             timing.reps = max(args.min_reps, math.ceil(args.min_time * 1e9 / (once * timing.inner)))
-    # The loaders run in interleaved rounds, each round starting one loader further on, so
-    # that every loader follows each of the others equally often: what ran just before
-    # affects a timing. The parse-only timer runs in rounds of its own afterwards; placed
-    # among the loaders, it slowed whichever loader ran right after it by 5 to 10% (json as
-    # much as Corvane, when the order was changed), and it has no ratio of its own to protect.
+    # The loaders run in interleaved rounds. What ran just before changes a timing (a loader
+    # that follows PyYAML or ruamel starts with cold caches), so the order changes from round
+    # to round such that every loader directly follows each of the others equally often.
+    # The parse-only timer runs in rounds of its own afterwards; placed among the loaders, it
+    # slowed whichever loader ran right after it by 5 to 10% (json as much as Corvane, when
+    # the order was changed), and it has no ratio of its own to protect.
     loader_plans = [plan for plan in plans if plan[0].loader != "parse-only"]
     own_plans = [plan for plan in plans if plan[0].loader == "parse-only"]
     for group in (loader_plans, own_plans):
         rounds = max((t.reps for t, _, _ in group if not t.single), default=0)
+        orders = balanced_orders(len(group))
         for r in range(rounds):
-            shift = r % len(group)
-            for timing, rep, _ in group[shift:] + group[:shift]:
+            for index in orders[r % len(orders)]:
+                timing, rep, _ = group[index]
                 if not timing.single and r < timing.reps:
                     timing.samples.append(rep(timing.inner))
     return {t.loader: t for t, _, _ in plans}

@@ -77,3 +77,19 @@ def test_document_equals_its_json_round_trip_and_pyyaml(name):
     yaml = pytest.importorskip("yaml")
     loader = getattr(yaml, "CSafeLoader", yaml.SafeLoader)
     assert same_value(yaml.load(text, Loader=loader), value)
+
+
+# The timing rounds: a loader's time depends on what ran just before it, so each loader must
+# directly follow every other loader equally often, for any number of loaders.
+@pytest.mark.parametrize("count", range(1, 9))
+def test_round_orders_give_every_loader_every_predecessor_equally_often(count):
+    import bench
+
+    orders = bench.balanced_orders(count)
+    assert all(sorted(order) == list(range(count)) for order in orders)
+    follows = {}
+    for order in orders:
+        for before, after in zip(order, order[1:]):
+            follows[before, after] = follows.get((before, after), 0) + 1
+    assert set(follows) == {(a, b) for a in range(count) for b in range(count) if a != b}
+    assert len(set(follows.values())) <= 1
