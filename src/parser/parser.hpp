@@ -24,6 +24,12 @@ inline std::unexpected<LoadError> unexpected_after_root(std::uint64_t line) {
                       "multi-document streams are not supported)");
 }
 
+[[gnu::cold]] inline std::unexpected<LoadError> invalid_indentation(std::uint64_t line,
+                                                                    std::size_t indent) {
+  return syntax_error(
+      line, "Invalid indentation: " + std::to_string(indent) + " spaces (must be a multiple of 2)");
+}
+
 // One block mapping entry: `content` has its separator colon at `colon`; `indent` is the
 // column of the key.
 template <ValueSink Sink>
@@ -87,10 +93,7 @@ class Parser {
       if (auto refused = check_unsupported(content, line); !refused) {
         return std::unexpected(std::move(refused.error()));
       }
-      if (indent % 2 != 0) {
-        return syntax_error(line, "Invalid indentation: " + std::to_string(indent) +
-                                      " spaces (must be a multiple of 2)");
-      }
+      if (indent % 2 != 0) return invalid_indentation(line, indent);
       close_deeper(indent);
       Result<void> done = dispatch(content, indent, line);
       if (!done) return std::unexpected(std::move(done.error()));

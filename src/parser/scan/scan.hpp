@@ -27,8 +27,11 @@ inline Result<void> check_unsupported(std::string_view content, std::uint64_t li
   // Only lines that start with one of these bytes can take a refused form.
   if (content.empty()) return {};
   switch (content[0]) {
-    case '%':
     case '-':
+      // A sequence entry, the most common line of these, needs no further look.
+      if (content.size() >= 2 && content[1] == ' ') return {};
+      return check_unsupported_form(content, line);
+    case '%':
     case '.':
     case '?': return check_unsupported_form(content, line);
     default: return {};
@@ -71,7 +74,7 @@ inline std::optional<std::size_t> find_map_colon(std::string_view content,
 }
 
 inline bool is_sequence_entry(std::string_view content) {
-  return content == "-" || content.starts_with("- ");
+  return !content.empty() && content[0] == '-' && (content.size() == 1 || content[1] == ' ');
 }
 
 }  // namespace corvane
