@@ -105,28 +105,38 @@ constexpr bool uses_flow_fast_path() {
 
 // How the quick reader treats the item (or mapping key) whose first byte is text[at].
 enum class FlowStart : std::uint8_t { Plain, DoubleQuoted, SingleQuoted, Nested, GiveUp };
+
+// FlowStart by first byte, looked up rather than found through a chain of compares whose
+// outcome changes from item to item. Non-ASCII bytes need a further look.
+inline constexpr std::uint8_t kNonAsciiStart = 5;
+inline constexpr auto kFlowStarts = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (std::size_t c = 0; c < 256; ++c) {
+    const bool printable = c > ' ' && c < 0x7F;
+    table[c] =
+        static_cast<std::uint8_t>(c >= 0x80   ? kNonAsciiStart
+                                  : printable ? static_cast<std::uint8_t>(FlowStart::Plain)
+                                              : static_cast<std::uint8_t>(FlowStart::GiveUp));
+  }
+  table['"'] = static_cast<std::uint8_t>(FlowStart::DoubleQuoted);
+  table['\''] = static_cast<std::uint8_t>(FlowStart::SingleQuoted);
+  table['['] = table['{'] = static_cast<std::uint8_t>(FlowStart::Nested);
+  // Empty items, closing brackets, comments and the refused indicators.
+  for (const char c : {',', ']', '}', '#', '!', '&', '*'}) {
+    table[static_cast<unsigned char>(c)] = static_cast<std::uint8_t>(FlowStart::GiveUp);
+  }
+  return table;
+}();
+
 inline FlowStart flow_item_start(std::string_view text, std::size_t at, bool is_key) {
   const auto c = static_cast<unsigned char>(text[at]);
-  switch (c) {
-    case '"': return FlowStart::DoubleQuoted;
-    case '\'': return FlowStart::SingleQuoted;
-    case '[':
-    case '{': return FlowStart::Nested;
-    // Empty items, closing brackets, comments and the refused indicators.
-    case ',':
-    case ']':
-    case '}':
-    case '#':
-    case '!':
-    case '&':
-    case '*': return FlowStart::GiveUp;
-    case ':': return is_key ? FlowStart::GiveUp : FlowStart::Plain;
-    default: break;
+  const std::uint8_t start = kFlowStarts[c];
+  if (start != kNonAsciiStart) [[likely]] {
+    if (c == ':' && is_key) return FlowStart::GiveUp;
+    return static_cast<FlowStart>(start);
   }
-  if (is_printable_ascii(static_cast<char>(c))) return FlowStart::Plain;
   // A non-ASCII character starts the item unless the exact reader would trim it away.
-  if (c >= 0x80 && whitespace_length_at(text.substr(at)) == 0) return FlowStart::Plain;
-  return FlowStart::GiveUp;
+  return whitespace_length_at(text.substr(at)) == 0 ? FlowStart::Plain : FlowStart::GiveUp;
 }
 
 // Position of the first byte at or after `from` that ends a plain item, or text.size(): a

@@ -280,47 +280,32 @@ bool try_float(std::string_view text, double& out) {
 // before its parts are written out.
 template <bool Yaml11Bools>
 [[gnu::always_inline]] inline Scalar infer_word(std::string_view text) {
-  switch (text[0]) {
-    case '~':
-      if (text.size() == 1) return Scalar::null();
-      break;
-    case 'n':
-    case 'N':
-      if (text.size() == 4 && equals_any(text, "null", "Null", "NULL")) return Scalar::null();
-      if constexpr (Yaml11Bools) {
-        if (text == "n" || text == "N" || equals_any(text, "no", "No", "NO")) {
-          return Scalar::boolean(false);
-        }
-      }
-      break;
-    case 't':
-    case 'T':
-      if (text.size() == 4 && equals_any(text, "true", "True", "TRUE")) {
-        return Scalar::boolean(true);
-      }
-      break;
-    case 'f':
-    case 'F':
-      if (text.size() == 5 && equals_any(text, "false", "False", "FALSE")) {
-        return Scalar::boolean(false);
-      }
-      break;
-    case 'y':
-    case 'Y':
-      if constexpr (Yaml11Bools) {
-        if (text == "y" || text == "Y" || equals_any(text, "yes", "Yes", "YES")) {
-          return Scalar::boolean(true);
-        }
-      }
-      break;
-    case 'o':
-    case 'O':
-      if constexpr (Yaml11Bools) {
-        if (equals_any(text, "on", "On", "ON")) return Scalar::boolean(true);
-        if (equals_any(text, "off", "Off", "OFF")) return Scalar::boolean(false);
-      }
-      break;
-    default: break;
+  // Tested by length, each group at once: most words are none of these, and a test that
+  // fails the same way each time costs nothing, where a jump on the first letter is
+  // mispredicted from one word to the next.
+  const auto any_of = [text](std::string_view a, std::string_view b, std::string_view c) {
+    return (text == a) | (text == b) | (text == c);
+  };
+  const std::size_t size = text.size();
+  if (size == 4) {
+    if (any_of("null", "Null", "NULL")) return Scalar::null();
+    if (any_of("true", "True", "TRUE")) return Scalar::boolean(true);
+  } else if (size == 5) {
+    if (any_of("false", "False", "FALSE")) return Scalar::boolean(false);
+  } else if (size == 1) {
+    if (text[0] == '~') return Scalar::null();
+    if constexpr (Yaml11Bools) {
+      if (text[0] == 'y' || text[0] == 'Y') return Scalar::boolean(true);
+      if (text[0] == 'n' || text[0] == 'N') return Scalar::boolean(false);
+    }
+  } else if constexpr (Yaml11Bools) {
+    if (size == 2) {
+      if (any_of("on", "On", "ON")) return Scalar::boolean(true);
+      if (any_of("no", "No", "NO")) return Scalar::boolean(false);
+    } else if (size == 3) {
+      if (any_of("yes", "Yes", "YES")) return Scalar::boolean(true);
+      if (any_of("off", "Off", "OFF")) return Scalar::boolean(false);
+    }
   }
   return Scalar::view(text);
 }
