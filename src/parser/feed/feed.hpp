@@ -1,7 +1,6 @@
 // Cuts the input into numbered physical lines, with room to give one line back.
 #pragma once
 
-#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -90,29 +89,22 @@ class LineFeed {
     return text;
   }
 
-  // Offset of the next line feed, or the input's size. Line feeds are found 64 bytes at a time
-  // and kept as bits, so that short lines take one bit each instead of a search of their own.
-  // Each line takes exactly one line feed, in order. A new block starts no earlier than
-  // `from`, which skips the indentation already read.
+  // Offset of the first line feed at or after `from` (the end of the indentation already
+  // read), or the input's size. The search reads 64 bytes at a time: the rest of almost every
+  // line fits in the first read, so the test for a hit is taken the same way line after line.
+  // Keeping the line feeds of one read for the lines after it saves work on short lines, but
+  // its test for an empty store goes one way or the other at random and costs more.
   std::size_t next_line_feed(std::size_t from) {
-    while (feeds_ == 0) {
-      chunk_start_ = std::max(chunk_end_, from);
-      if (chunk_start_ >= input_.size()) return input_.size();
-      const char* chunk = input_.data() + chunk_start_;
-      const std::size_t left = input_.size() - chunk_start_;
-      if (left >= 64) {
-        feeds_ = line_feed_bits(chunk);
-        chunk_end_ = chunk_start_ + 64;
-      } else {
-        for (std::size_t i = 0; i < left; ++i) {
-          feeds_ |= std::uint64_t{chunk[i] == '\n'} << i;
-        }
-        chunk_end_ = input_.size();
+    std::size_t at = from;
+    for (; at + 64 <= input_.size(); at += 64) {
+      if (const std::uint64_t bits = line_feed_bits(input_.data() + at)) {
+        return at + static_cast<std::size_t>(std::countr_zero(bits));
       }
     }
-    const std::size_t feed = chunk_start_ + static_cast<std::size_t>(std::countr_zero(feeds_));
-    feeds_ &= feeds_ - 1;
-    return feed;
+    const void* feed = std::memchr(input_.data() + at, '\n', input_.size() - at);
+    return feed == nullptr
+               ? input_.size()
+               : static_cast<std::size_t>(static_cast<const char*>(feed) - input_.data());
   }
 
   // Bit i set when byte i of the 64 at `chunk` is a line feed.
@@ -146,10 +138,6 @@ class LineFeed {
   std::size_t position_ = 0;
   std::uint64_t next_number_ = 1;
   std::optional<Line> pushed_back_;
-  // Line feeds of input_[chunk_start_, chunk_end_) not yet taken, as bits from chunk_start_.
-  std::size_t chunk_start_ = 0;
-  std::size_t chunk_end_ = 0;
-  std::uint64_t feeds_ = 0;
 };
 
 // Removes every carriage return at the end of a line.
