@@ -118,24 +118,28 @@ def test_line_ends_found_at_every_offset(indent, ending):
 
 
 # Short keys and values are searched for a separator colon or a comment mark in one or two
-# whole-word reads: a colon or hash at every position of every short length.
-@pytest.mark.parametrize("length", range(1, 18))
+# whole-word reads, or, with more input after them, in one read of 32 bytes that takes in
+# bytes past the text: a colon or hash at every position of every short length.
+@pytest.mark.parametrize("length", range(1, 36))
 def test_colon_and_hash_at_every_position_of_short_text(length):
+    after = "\nz: '#: x'\ny: '" + "#: " * 12 + "'"
     for pos in range(length):
         text = "x" * pos + "{}" + "x" * (length - pos - 1)
         value = text.format("#")
-        assert_loads(f"k: {value}", {"k": None if pos == 0 else value})
+        for tail, more in (("", {}), (after, {"z": "#: x", "y": "#: " * 12})):
+            assert_loads(f"k: {value}{tail}", {"k": None if pos == 0 else value, **more})
+            if pos > 0:
+                key = text.format(":")
+                assert_loads(f"{key}: 1\n{key}x: {value}{tail}", {key: 1, key + "x": value, **more})
         assert_loads(f"- {value}", [None if pos == 0 else value])
-        if pos > 0:
-            key = text.format(":")
-            assert_loads(f"{key}: 1\n{key}x: {value}", {key: 1, key + "x": value})
+        assert_loads(f"- {value}\n- '#: '", [None if pos == 0 else value, "#: "])
 
 
-# A short line with more input after it is searched for its separator colon in one block
-# read, which takes in bytes past the end of the line; those must not count. The last line of
+# A line with more input after it is searched for its separator colon in one read of 32
+# bytes, which takes in bytes past the end of a shorter line; those must not count. The last line of
 # the input is searched byte by byte instead, so it serves as the reference.
 @pytest.mark.parametrize("ending", ["\n", "\r\n"], ids=["lf", "crlf"])
-@pytest.mark.parametrize("length", range(1, 18))
+@pytest.mark.parametrize("length", range(1, 36))
 def test_separator_colon_at_every_position_of_a_short_line_before_more_input(length, ending):
     after = ["- a: b:c", "- 'q: r'", "- " + "z:" * 10 + "z"]
     for pos in range(length):

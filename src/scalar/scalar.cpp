@@ -554,10 +554,11 @@ Result<Scalar> classify_value_scalar(std::string_view text, std::uint64_t line) 
 }
 
 template <bool Yaml11Bools>
-Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line) {
+Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line,
+                                    const char* readable_end) {
   // The first of a blank followed by `#` (a comment) and `: ` (a refused separator) decides.
-  for (std::size_t i = find_either(text, 0, ':', '#'); i != std::string_view::npos;
-       i = find_either(text, i + 1, ':', '#')) {
+  for (std::size_t i = find_either_from_start(text, ':', '#', readable_end);
+       i != std::string_view::npos; i = find_either(text, i + 1, ':', '#')) {
     if (text[i] == '#') {
       if (i > 0 && is_blank(text[i - 1])) {
         text = text.substr(0, i - 1);
@@ -642,7 +643,7 @@ template Result<Scalar> classify_key_scalar<false>(std::string_view, std::uint64
 template Result<Scalar> classify_key_scalar<true>(std::string_view, std::uint64_t);
 template Result<Scalar> classify_value_scalar<false>(std::string_view, std::uint64_t);
 template Result<Scalar> classify_value_scalar<true>(std::string_view, std::uint64_t);
-template Result<Scalar> classify_plain_value<false>(std::string_view, std::uint64_t);
-template Result<Scalar> classify_plain_value<true>(std::string_view, std::uint64_t);
+template Result<Scalar> classify_plain_value<false>(std::string_view, std::uint64_t, const char*);
+template Result<Scalar> classify_plain_value<true>(std::string_view, std::uint64_t, const char*);
 
 }  // namespace corvane

@@ -181,6 +181,33 @@ inline bool is_blank(char c) {
   return std::string_view::npos;
 }
 
+// find_either from the start of a text that is followed in memory by bytes that may be read,
+// up to `readable_end` (null when unknown). With 32 of them, the first 32 bytes are searched in
+// one step whatever the text's length, so short texts cost no test of their length.
+[[gnu::always_inline]] inline std::size_t find_either_from_start(std::string_view text, char a,
+                                                                 char b, const char* readable_end) {
+#if defined(__SSE2__)
+  const char* data = text.data();
+  if (readable_end != nullptr && readable_end - data >= 32) {
+    const __m128i match_a = _mm_set1_epi8(a), match_b = _mm_set1_epi8(b);
+    const auto hits_at = [&](const char* at) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+      return static_cast<std::uint32_t>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi8(block, match_a), _mm_cmpeq_epi8(block, match_b))));
+    };
+    const std::size_t size = text.size();
+    const std::uint32_t within = size >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << size) - 1;
+    if (const std::uint32_t hits = (hits_at(data) | hits_at(data + 16) << 16) & within) {
+      return static_cast<std::size_t>(std::countr_zero(hits));
+    }
+    return size <= 32 ? std::string_view::npos : find_either(text, 32, a, b);
+  }
+#else
+  (void)readable_end;
+#endif
+  return find_either(text, 0, a, b);
+}
+
 // Number of spaces (U+0020) that `text` starts with. Deeply nested documents are mostly
 // indentation, so this reads sixteen or eight bytes at a time.
 inline std::size_t leading_spaces(std::string_view text) {
@@ -226,9 +253,11 @@ Result<Scalar> classify_scalar(std::string_view text, std::uint64_t line);
 inline bool is_plain_start(char c) {
   return is_printable_ascii(c) && c != '"' && c != '\'' && c != '!' && c != '&' && c != '*';
 }
-// classify_value_scalar for a text whose first byte passes is_plain_start.
+// classify_value_scalar for a text whose first byte passes is_plain_start. The bytes after the
+// text up to `readable_end` (null when unknown) may be read.
 template <bool Yaml11Bools>
-Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line);
+Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line,
+                                    const char* readable_end = nullptr);
 // classify_key_scalar, with its common case settled inline: a plain key without any `#`
 // cannot hold a comment, which leaves only its typing.
 template <bool Yaml11Bools>

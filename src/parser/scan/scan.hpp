@@ -43,30 +43,35 @@ std::optional<std::size_t> find_quoted_map_colon(std::string_view content);
 
 // Index of the separator colon of a block mapping entry, if the content is one: the first
 // colon followed by a space or by the end of the content. The bytes from the content up to
-// `readable_end` (the end of the input) may be read: short content is then searched with one
-// block read, and whatever follows it in the input is masked off.
+// `readable_end` (the end of the input) may be read: the first 32 bytes are then searched in
+// one step whatever the content's length, and whatever follows it in the input is masked off.
 inline std::optional<std::size_t> find_map_colon(std::string_view content,
                                                  const char* readable_end) {
   if (content.empty() || content[0] == '[' || content[0] == '{') return std::nullopt;
   if (content[0] == '"' || content[0] == '\'') return find_quoted_map_colon(content);
   const char* text = content.data();
   const std::size_t size = content.size();
+  std::size_t searched = 0;
 #if defined(__SSE2__)
-  if (size <= 16 && readable_end - text >= 17) {
+  if (readable_end - text >= 33) {
     const auto bits_of = [](const char* at, char c) {
-      return static_cast<unsigned>(_mm_movemask_epi8(
+      return static_cast<std::uint32_t>(_mm_movemask_epi8(
           _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), _mm_set1_epi8(c))));
     };
-    const unsigned within = (1u << size) - 1;
-    const unsigned at_end = 1u << (size - 1);
-    const unsigned hits = bits_of(text, ':') & (bits_of(text + 1, ' ') | at_end) & within;
-    if (hits == 0) return std::nullopt;
-    return static_cast<std::size_t>(std::countr_zero(hits));
+    const auto block_of = [&](const char* at, char c) {
+      return bits_of(at, c) | bits_of(at + 16, c) << 16;
+    };
+    const std::uint32_t within = size >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << size) - 1;
+    const std::uint32_t at_end = size <= 32 ? std::uint32_t{1} << (size - 1) : 0;
+    const std::uint32_t hits = block_of(text, ':') & (block_of(text + 1, ' ') | at_end) & within;
+    if (hits != 0) return static_cast<std::size_t>(std::countr_zero(hits));
+    if (size <= 32) return std::nullopt;
+    searched = 32;
   }
 #else
   (void)readable_end;
 #endif
-  for (std::size_t i = find_either(content, 0, ':', ':'); i != std::string_view::npos;
+  for (std::size_t i = find_either(content, searched, ':', ':'); i != std::string_view::npos;
        i = find_either(content, i + 1, ':', ':')) {
     if (i + 1 == size || text[i + 1] == ' ') return i;
   }
