@@ -181,6 +181,23 @@ inline bool is_blank(char c) {
   return std::string_view::npos;
 }
 
+#if defined(__SSE2__)
+// Bit i set when at[i] == c, for the 32 bytes from `at`, all of which must be readable.
+inline std::uint32_t equal_bits_32(const char* at, char c) {
+  const __m128i match = _mm_set1_epi8(c);
+  const auto bits = [&](const char* from) {
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), match)));
+  };
+  return bits(at) | bits(at + 16) << 16;
+}
+#endif
+
+// The bits of the first `count` positions of a 32-bit mask (all of them from 32 on).
+inline std::uint32_t low_bits_32(std::size_t count) {
+  return count >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << count) - 1;
+}
+
 // find_either from the start of a text that is followed in memory by bytes that may be read,
 // up to `readable_end` (null when unknown). With 32 of them, the first 32 bytes are searched in
 // one step whatever the text's length, so short texts cost no test of their length.
@@ -189,15 +206,9 @@ inline bool is_blank(char c) {
 #if defined(__SSE2__)
   const char* data = text.data();
   if (readable_end != nullptr && readable_end - data >= 32) {
-    const __m128i match_a = _mm_set1_epi8(a), match_b = _mm_set1_epi8(b);
-    const auto hits_at = [&](const char* at) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-      return static_cast<std::uint32_t>(_mm_movemask_epi8(
-          _mm_or_si128(_mm_cmpeq_epi8(block, match_a), _mm_cmpeq_epi8(block, match_b))));
-    };
     const std::size_t size = text.size();
-    const std::uint32_t within = size >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << size) - 1;
-    if (const std::uint32_t hits = (hits_at(data) | hits_at(data + 16) << 16) & within) {
+    if (const std::uint32_t hits =
+            (equal_bits_32(data, a) | equal_bits_32(data, b)) & low_bits_32(size)) {
       return static_cast<std::size_t>(std::countr_zero(hits));
     }
     return size <= 32 ? std::string_view::npos : find_either(text, 32, a, b);

@@ -42,14 +42,6 @@ Result<void> check_unsupported_form(std::string_view content, std::uint64_t line
   }
 }
 
-namespace {
-
-bool is_separator_at(std::string_view content, std::size_t i) {
-  return i + 1 == content.size() || content[i + 1] == ' ';
-}
-
-}  // namespace
-
 std::optional<std::size_t> find_quoted_map_colon(std::string_view content) {
   std::size_t i = 0;
   while (i < content.size()) {

@@ -38,6 +38,12 @@ inline Result<void> check_unsupported(std::string_view content, std::uint64_t li
   }
 }
 
+// Whether the colon at content[i] separates a key from its value: a space or the end of the
+// content follows it.
+inline bool is_separator_at(std::string_view content, std::size_t i) {
+  return i + 1 == content.size() || content[i + 1] == ' ';
+}
+
 // find_map_colon for content that starts with a quote.
 std::optional<std::size_t> find_quoted_map_colon(std::string_view content);
 
@@ -54,16 +60,9 @@ inline std::optional<std::size_t> find_map_colon(std::string_view content,
   std::size_t searched = 0;
 #if defined(__SSE2__)
   if (readable_end - text >= 33) {
-    const auto bits_of = [](const char* at, char c) {
-      return static_cast<std::uint32_t>(_mm_movemask_epi8(
-          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), _mm_set1_epi8(c))));
-    };
-    const auto block_of = [&](const char* at, char c) {
-      return bits_of(at, c) | bits_of(at + 16, c) << 16;
-    };
-    const std::uint32_t within = size >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << size) - 1;
     const std::uint32_t at_end = size <= 32 ? std::uint32_t{1} << (size - 1) : 0;
-    const std::uint32_t hits = block_of(text, ':') & (block_of(text + 1, ' ') | at_end) & within;
+    const std::uint32_t hits =
+        equal_bits_32(text, ':') & (equal_bits_32(text + 1, ' ') | at_end) & low_bits_32(size);
     if (hits != 0) return static_cast<std::size_t>(std::countr_zero(hits));
     if (size <= 32) return std::nullopt;
     searched = 32;
@@ -73,7 +72,7 @@ inline std::optional<std::size_t> find_map_colon(std::string_view content,
 #endif
   for (std::size_t i = find_either(content, searched, ':', ':'); i != std::string_view::npos;
        i = find_either(content, i + 1, ':', ':')) {
-    if (i + 1 == size || text[i + 1] == ' ') return i;
+    if (is_separator_at(content, i)) return i;
   }
   return std::nullopt;
 }
