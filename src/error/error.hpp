@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "base/attributes.hpp"
+
 namespace corvane {
 
 enum class ErrorKind : std::uint8_t {
@@ -23,18 +25,18 @@ template <class T>
 using Result = std::expected<T, LoadError>;
 
 // Errors are built out of line and kept apart from the code that parses, which stays small.
-[[gnu::cold, gnu::noinline]] inline std::unexpected<LoadError> syntax_error(std::uint64_t line,
-                                                                            std::string message) {
+CORVANE_COLD inline std::unexpected<LoadError> syntax_error(std::uint64_t line,
+                                                            std::string message) {
   return std::unexpected(LoadError{ErrorKind::Syntax, line, std::move(message)});
 }
 
-[[gnu::cold, gnu::noinline]] inline std::unexpected<LoadError> syntax_error(std::uint64_t line,
-                                                                            const char* message) {
+CORVANE_COLD inline std::unexpected<LoadError> syntax_error(std::uint64_t line,
+                                                            const char* message) {
   return std::unexpected(LoadError{ErrorKind::Syntax, line, message});
 }
 
-[[gnu::cold, gnu::noinline]] inline std::unexpected<LoadError> unsupported(std::uint64_t line,
-                                                                           const char* message) {
+CORVANE_COLD inline std::unexpected<LoadError> unsupported(std::uint64_t line,
+                                                           const char* message) {
   return std::unexpected(LoadError{ErrorKind::Unsupported, line, message});
 }
 

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/attributes.hpp"
 #include "error/error.hpp"
 #include "scalar/scalar.hpp"
 #include "sink/sink.hpp"
@@ -164,7 +165,7 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
   // collection; `at` moves past it. The scalar goes straight to the sink, without moves.
   // Inlined: a call per item shows in the time of long flow lines.
   // clang-format off
-  auto read_scalar = [&] [[gnu::always_inline]] (FlowStart start, std::size_t& at,
+  auto read_scalar = [&] CORVANE_ALWAYS_INLINE (FlowStart start, std::size_t& at,
                                                  bool is_key) -> std::optional<Value> {
     // clang-format on
     auto to_value = [&](Scalar&& scalar) {

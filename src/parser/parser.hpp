@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/attributes.hpp"
 #include "error/error.hpp"
 #include "parser/feed/feed.hpp"
 #include "parser/frame/frame.hpp"
@@ -24,8 +25,8 @@ inline std::unexpected<LoadError> unexpected_after_root(std::uint64_t line) {
                       "multi-document streams are not supported)");
 }
 
-[[gnu::cold]] inline std::unexpected<LoadError> invalid_indentation(std::uint64_t line,
-                                                                    std::size_t indent) {
+CORVANE_COLD inline std::unexpected<LoadError> invalid_indentation(std::uint64_t line,
+                                                                   std::size_t indent) {
   return syntax_error(
       line, "Invalid indentation: " + std::to_string(indent) + " spaces (must be a multiple of 2)");
 }

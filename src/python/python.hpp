@@ -15,6 +15,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/attributes.hpp"
 #include "scalar/scalar.hpp"
 
 namespace corvane {
@@ -36,7 +37,7 @@ class PyRef {
   }
   PyRef(const PyRef&) = delete;
   PyRef& operator=(const PyRef&) = delete;
-  [[gnu::always_inline]] ~PyRef() { Py_XDECREF(object_); }
+  CORVANE_ALWAYS_INLINE ~PyRef() { Py_XDECREF(object_); }
 
   PyObject* get() const { return object_; }
   PyObject* release() { return std::exchange(object_, nullptr); }

@@ -44,8 +44,8 @@ std::size_t find_comment(std::string_view text) {
   return std::string_view::npos;
 }
 
-[[gnu::always_inline]] inline bool equals_any(std::string_view text, std::string_view a,
-                                              std::string_view b, std::string_view c) {
+CORVANE_ALWAYS_INLINE inline bool equals_any(std::string_view text, std::string_view a,
+                                             std::string_view b, std::string_view c) {
   return text == a || text == b || text == c;
 }
 
@@ -279,7 +279,7 @@ bool try_float(std::string_view text, double& out) {
 // Inlined into its callers: a scalar returned from a call and then copied would be read back
 // before its parts are written out.
 template <bool Yaml11Bools>
-[[gnu::always_inline]] inline Scalar infer_word(std::string_view text) {
+CORVANE_ALWAYS_INLINE inline Scalar infer_word(std::string_view text) {
   // Tested by length, each group at once: most words are none of these, and a test that
   // fails the same way each time costs nothing, where a jump on the first letter is
   // mispredicted from one word to the next.
@@ -316,8 +316,8 @@ template <bool Yaml11Bools>
 // indicators and quoted scalars; `plain` types what is left. Every branch returns its result
 // directly, so it is built in place.
 template <class Plain>
-[[gnu::always_inline]] inline Result<Scalar> classify_with(std::string_view text,
-                                                           std::uint64_t line, Plain plain) {
+CORVANE_ALWAYS_INLINE inline Result<Scalar> classify_with(std::string_view text, std::uint64_t line,
+                                                          Plain plain) {
   text = trim_start(text);
   if (text.empty()) return Scalar::null();
   switch (text[0]) {
@@ -511,7 +511,7 @@ namespace {
 // and copied whole in another would be read back before its parts are written out, which
 // stalls the processor on every value.
 template <bool Yaml11Bools>
-[[gnu::always_inline]] inline Result<Scalar> type_plain(std::string_view text) {
+CORVANE_ALWAYS_INLINE inline Result<Scalar> type_plain(std::string_view text) {
   if (text.empty()) return Scalar::null();
   const char first = text[0];
   if (!(is_digit(first) || first == '+' || first == '-' || first == '.')) {

@@ -13,6 +13,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "base/attributes.hpp"
 #include "error/error.hpp"
 
 namespace corvane {
@@ -107,8 +108,8 @@ inline bool is_blank(char c) {
 // Position of the first byte of `text` at or after `from` that equals `a` or `b`, or npos.
 // Scalar texts are often long and these bytes rare, so whole blocks are compared at once:
 // sixteen bytes with SSE2 where the target has it, then eight bytes in a general register.
-[[gnu::always_inline]] inline std::size_t find_either(std::string_view text, std::size_t from,
-                                                      char a, char b) {
+CORVANE_ALWAYS_INLINE inline std::size_t find_either(std::string_view text, std::size_t from,
+                                                     char a, char b) {
   const char* data = text.data();
   const std::size_t size = text.size();
   std::size_t i = from;
@@ -201,8 +202,8 @@ inline std::uint32_t low_bits_32(std::size_t count) {
 // find_either from the start of a text that is followed in memory by bytes that may be read,
 // up to `readable_end` (null when unknown). With 32 of them, the first 32 bytes are searched in
 // one step whatever the text's length, so short texts cost no test of their length.
-[[gnu::always_inline]] inline std::size_t find_either_from_start(std::string_view text, char a,
-                                                                 char b, const char* readable_end) {
+CORVANE_ALWAYS_INLINE inline std::size_t find_either_from_start(std::string_view text, char a,
+                                                                char b, const char* readable_end) {
 #if defined(__SSE2__)
   const char* data = text.data();
   if (readable_end != nullptr && readable_end - data >= 32) {

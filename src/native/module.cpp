@@ -1,0 +1,31 @@
+// The extension module `corvane._native`: the C++ entry points that the package offers beside
+// `_corvane.load`. `_corvane` keeps its fixed surface; everything newer is registered here.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace corvane {
+namespace {
+
+// One entry per public function; each lives in the source file of its own feature.
+PyMethodDef native_methods[] = {
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef native_definition = {
+    PyModuleDef_HEAD_INIT,
+    "corvane._native",
+    "",
+    0,
+    native_methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace corvane
+
+PyMODINIT_FUNC PyInit__native(void) {
+  return PyModule_Create(&corvane::native_definition);
+}
