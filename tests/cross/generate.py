@@ -72,7 +72,7 @@ def block(rng, indent, depth, out):
         elif roll < 0.12:
             out.append(rng.choice(["", " " * rng.randint(0, 40)]))
         elif roll < 0.4 and depth < 6:
-            out.append(entry() + rng.choice(["", "", "", " # nested"]))
+            out.append(entry() + (" # nested" if rng.random() < 0.03 else ""))
             block(rng, indent + rng.choice([2, 2, 4, 8, 16, 34, 70]), depth + 1, out)
         elif roll < 0.5:
             out.append(entry() + " " + rng.choice(["|", ">", "|-", ">+", "|2", "| # note"]))
