@@ -19,6 +19,12 @@ class BigInteger {
  public:
   static constexpr std::size_t kLimbs = 160;
 
+  // Only the limbs below size_ are ever read, so only those are written and copied.
+  BigInteger(const BigInteger& other) : size_(other.size_) {
+    for (std::size_t i = 0; i < size_; ++i) limbs_[i] = other.limbs_[i];
+  }
+  BigInteger& operator=(const BigInteger&) = delete;
+
   explicit BigInteger(std::uint64_t value) {
     limbs_[0] = static_cast<std::uint32_t>(value);
     limbs_[1] = static_cast<std::uint32_t>(value >> 32);
@@ -94,7 +100,7 @@ class BigInteger {
     if (carry != 0) limbs_[size_++] = static_cast<std::uint32_t>(carry);
   }
 
-  std::array<std::uint32_t, kLimbs> limbs_{};
+  std::array<std::uint32_t, kLimbs> limbs_;
   std::size_t size_ = 0;
 };
 
