@@ -44,6 +44,11 @@ policy="manylinux_2_28_$(uname -m)"
 if ! auditwheel repair --plat "$policy" -w "$work/repaired" "$wheel" >"$work/repair.log" 2>&1; then
   cat "$work/repair.log" >&2
   auditwheel show "$wheel" >&2 || true
+  # The symbols that ask for more than the policy allows (glibc 2.28, GLIBCXX_3.4.24,
+  # CXXABI_1.3.11).
+  python -m zipfile -e "$wheel" "$work/unpacked"
+  find "$work/unpacked" -name '*.so' -exec objdump -T {} + |
+    grep -E 'GLIBC_2\.(29|[3-9][0-9])|GLIBCXX_3\.4\.(2[5-9]|[3-9][0-9])|CXXABI_1\.3\.(1[2-9])' >&2 || true
   echo "the wheel cannot be tagged $policy" >&2
   exit 1
 fi
