@@ -3,8 +3,9 @@
 # machine has them, with warnings as errors:
 #   clang 16 with libstdc++ and with libc++ (the extension, then the whole test suite against it;
 #     libc++ 16 has no std::from_chars for double, so its build runs the own float conversion),
-#   g++ with the own float conversion forced (the float tests), and the conversion compared with
-#     std::from_chars on random decimal texts (tests/cpp/decimal_check.cpp),
+#   g++ with the own float conversion forced (the float tests), and the conversion and the
+#     typing of floats compared with std::from_chars on random decimal texts
+#     (tests/cpp/decimal_check.cpp), natively and for 32-bit x86 with x87 arithmetic,
 #   MinGW-w64 (the core sources and a program around them, tests/cpp/core_main.cpp: no Windows
 #     Python to link the extension against).
 # Installs the Debian packages it needs when they are missing. Expects the test environment that
@@ -13,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . .venv/bin/activate
 
-packages=(clang-16 libc++-16-dev libc++abi-16-dev g++-mingw-w64-x86-64)
+packages=(clang-16 libc++-16-dev libc++abi-16-dev g++-mingw-w64-x86-64 g++-multilib)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -61,10 +62,14 @@ run_tests clang16-libcxx tests
 build gcc-portable-float g++ "" -DCORVANE_PORTABLE_FLOAT=ON
 run_tests gcc-portable-float tests/test_scalars.py tests/test_floats.py
 
-echo "== decimal_check (g++, against std::from_chars)"
-g++ -std=c++23 -O2 -Wall -Wextra -Wpedantic -Werror -Isrc tests/cpp/decimal_check.cpp \
-  -o "$root/decimal_check"
-"$root/decimal_check" "${FLOAT_TEXTS:-100000}"
+for target in native x87; do
+  echo "== decimal_check ($target g++, against std::from_chars)"
+  flags=()
+  [[ $target == x87 ]] && flags=(-m32 -mfpmath=387 -mno-sse)
+  g++ -std=c++23 -O2 -Wall -Wextra -Wpedantic -Werror "${flags[@]}" -Isrc \
+    tests/cpp/decimal_check.cpp src/scalar/scalar.cpp -o "$root/decimal_check_$target"
+  "$root/decimal_check_$target" "${FLOAT_TEXTS:-100000}"
+done
 
 echo "== mingw-w64: core and core_main.exe"
 x86_64-w64-mingw32-g++ -std=c++23 -O2 -Wall -Wextra -Wpedantic -Werror -Isrc -Ifuzz -static \

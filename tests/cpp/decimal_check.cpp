@@ -1,9 +1,12 @@
-// Compares the portable decimal-to-double conversion (scalar/decimal.hpp) with the standard
-// library's (std::from_chars, and strtod where from_chars reports a value out of range) on the
+// Compares the portable decimal-to-double conversion (scalar/decimal.hpp), and the float that
+// plain-scalar typing gives (its exact-decimal shortcut included), with the standard library's
+// conversion (std::from_chars, and strtod where from_chars reports a value out of range) on the
 // edge cases below and on random decimal texts of every shape. Built and run by
-// scripts/toolchains.sh with a standard library that has from_chars for double.
+// scripts/toolchains.sh with a standard library that has from_chars for double, natively and
+// for 32-bit x86 with x87 arithmetic, where intermediate results are wider than double.
 // Usage: decimal_check COUNT [SEED]; prints the counts and every mismatch, exits 1 on one.
 #include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "scalar/decimal.hpp"
+#include "scalar/scalar.hpp"
 
 namespace {
 
@@ -168,16 +172,24 @@ int main(int argc, char** argv) {
   for (long i = 0; i < count; ++i) texts.push_back(maker.next());
   for (const std::string& text : texts) {
     const std::uint64_t expected = reference_bits(text);
-    const std::uint64_t got = std::bit_cast<std::uint64_t>(corvane::decimal::parse_decimal(text));
-    if (got != expected) {
+    const auto typed = corvane::infer_kind<false>(text);
+    const double typed_value =
+        typed && typed->kind() == corvane::Scalar::Kind::Float ? typed->as_float() : -1.0;
+    const std::uint64_t conversions[] = {
+        std::bit_cast<std::uint64_t>(corvane::decimal::parse_decimal(text)),
+        std::bit_cast<std::uint64_t>(typed_value)};
+    for (const std::uint64_t got : conversions) {
+      if (got == expected) continue;
       ++mismatches;
       if (mismatches <= 20) {
-        std::printf("mismatch: %s: %016llx, expected %016llx\n", text.c_str(),
+        std::printf("mismatch (%s): %s: %016llx, expected %016llx\n",
+                    got == conversions[0] ? "own conversion" : "typing", text.c_str(),
                     static_cast<unsigned long long>(got),
                     static_cast<unsigned long long>(expected));
       }
     }
   }
-  std::printf("decimal_check: %zu texts, %ld mismatches\n", texts.size(), mismatches);
+  std::printf("decimal_check (FLT_EVAL_METHOD %d): %zu texts, %ld mismatches\n",
+              static_cast<int>(FLT_EVAL_METHOD), texts.size(), mismatches);
   return mismatches == 0 ? 0 : 1;
 }
