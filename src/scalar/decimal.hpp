@@ -210,7 +210,8 @@ inline double parse_decimal(std::string_view text) {
                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const std::size_t lead = kept < 19 ? kept : 19;
     std::uint64_t leading = 0;
-    for (std::size_t d = 0; d < lead; ++d) leading = leading * 10 + (significant[d] - '0');
+    for (std::size_t d = 0; d < lead; ++d)
+      leading = leading * 10 + static_cast<std::uint64_t>(significant[d] - '0');
     double estimate = static_cast<double>(leading);
     std::int64_t scale = point - static_cast<std::int64_t>(lead);
     for (; scale > 22; scale -= 22) estimate *= 1e22;
