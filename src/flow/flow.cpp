@@ -56,11 +56,11 @@ bool is_quote(char c) {
   return c == '"' || c == '\'';
 }
 
-std::unexpected<LoadError> unclosed(char close, std::uint64_t line) {
+unexpected<LoadError> unclosed(char close, std::uint64_t line) {
   return syntax_error(line, std::string("Unclosed flow collection: missing '") + close + "'");
 }
 
-std::unexpected<LoadError> mismatched(char close, char found, std::uint64_t line) {
+unexpected<LoadError> mismatched(char close, char found, std::uint64_t line) {
   return syntax_error(
       line, std::string("Mismatched brackets: expected '") + close + "', found '" + found + "'");
 }
@@ -152,7 +152,7 @@ Result<std::size_t> FlowOutline::check_nested(std::size_t open, std::size_t ordi
   const char close = closing_for(text_[open]);
   if (text_[bracket.close] != close) return mismatched(close, text_[bracket.close], line_);
   if (auto rest = check_rest(bracket.close + 1, item_end); !rest) {
-    return std::unexpected(std::move(rest.error()));
+    return unexpected(std::move(rest.error()));
   }
   return bracket.close;
 }

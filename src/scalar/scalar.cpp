@@ -2,10 +2,21 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <version>
+
+// std::from_chars for double where the standard library has it; libc++ before 20 does not.
+// CORVANE_PORTABLE_FLOAT forces the own conversion, so that it can be tested anywhere.
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L && !defined(CORVANE_PORTABLE_FLOAT)
+#define CORVANE_FROM_CHARS_DOUBLE 1
+#else
+#define CORVANE_FROM_CHARS_DOUBLE 0
+#include "scalar/decimal.hpp"
+#endif
 
 namespace corvane {
 namespace {
@@ -65,13 +76,10 @@ bool parse_magnitude(std::string_view digits, int radix, std::uint64_t& out) {
   for (std::size_t i = 0; i < digits.size(); ++i) {
     const int d = digit_value(static_cast<unsigned char>(digits[i]), radix);
     if (d < 0) return false;
-    if (i < safe_digits) {
-      magnitude = magnitude * base + static_cast<std::uint64_t>(d);
-    } else if (__builtin_mul_overflow(magnitude, base, &magnitude) ||
-               __builtin_add_overflow(magnitude, static_cast<std::uint64_t>(d), &magnitude) ||
-               magnitude > kTwoTo63) {
-      return false;
-    }
+    const auto digit = static_cast<std::uint64_t>(d);
+    // Past the safe digits, magnitude * base + digit <= 2^63 exactly when this holds.
+    if (i >= safe_digits && magnitude > (kTwoTo63 - digit) / base) return false;
+    magnitude = magnitude * base + digit;
   }
   out = magnitude;
   return true;
@@ -128,6 +136,7 @@ bool is_decimal_float(std::string_view text) {
   return i == n;
 }
 
+#if CORVANE_FROM_CHARS_DOUBLE
 // For a well-formed decimal text whose value is out of the double range: whether it is too
 // large (true) or too small (false). The decimal exponent of the first significant digit
 // tells the two apart, since the limits are near 1e308 and 1e-324.
@@ -167,6 +176,7 @@ bool overflows(std::string_view text) {
   }
   return position + exponent >= 0;
 }
+#endif
 
 // The value of a well-formed decimal text when a single correctly rounded operation gives it:
 // its digits, without the point, form an integer of at most 2^53 and its power of ten lies
@@ -210,6 +220,9 @@ bool try_exact_decimal(std::string_view text, double& out) {
     exponent += negative_exponent ? -written : written;
   }
   if (mantissa > kMaxExactInteger || exponent < -22 || exponent > 22) return false;
+  // Where double operations are carried out in a wider format (x87), the integer and the power
+  // of ten would be rounded to that format first and to double only on the way out.
+  if constexpr (FLT_EVAL_METHOD != 0) return false;
   double value = static_cast<double>(mantissa);
   value = exponent < 0 ? value / kPowersOfTen[-exponent] : value * kPowersOfTen[exponent];
   out = negative ? -value : value;
@@ -240,6 +253,10 @@ bool try_float(std::string_view text, double& out) {
   if (!has_float_mark) return false;
   if (!is_decimal_float(text)) return false;
   if (try_exact_decimal(text, out)) return true;
+#if !CORVANE_FROM_CHARS_DOUBLE
+  out = decimal::parse_decimal(text);
+  return true;
+#else
   const bool negative = text[0] == '-';
   std::string_view number = text[0] == '+' ? text.substr(1) : text;
   double value = 0.0;
@@ -253,6 +270,7 @@ bool try_float(std::string_view text, double& out) {
   }
   out = value;
   return true;
+#endif
 }
 
 // Inlined into its callers: a scalar returned from a call and then copied would be read back
@@ -337,7 +355,7 @@ Result<std::uint32_t> read_hex(std::string_view content, std::size_t& pos, int c
   return value;
 }
 
-std::unexpected<LoadError> bad_escape(std::uint64_t line, std::string_view escaped) {
+unexpected<LoadError> bad_escape(std::uint64_t line, std::string_view escaped) {
   std::string message;
   message.reserve(17 + escaped.size());
   message.append("unknown escape '\\").append(escaped).append("'");
@@ -393,7 +411,7 @@ Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
       case 'u':
       case 'U': {
         auto read = read_hex(content, pos, c == 'x' ? 2 : c == 'u' ? 4 : 8, line);
-        if (!read) return std::unexpected(std::move(read.error()));
+        if (!read) return unexpected(std::move(read.error()));
         code_point = *read;
         break;
       }
@@ -513,7 +531,7 @@ Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line) {
   const std::size_t close = find_closing_quote(text, has_escapes);
   if (close == std::string_view::npos) return unclosed_quote(line);
   if (auto tail = check_tail(text.substr(close + 1), line); !tail) {
-    return std::unexpected(std::move(tail.error()));
+    return unexpected(std::move(tail.error()));
   }
   std::string_view content = text.substr(1, close - 1);
   if (!has_escapes) return Scalar::view(content);
@@ -525,7 +543,7 @@ Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
   const std::size_t close = find_closing_quote(text, has_doubled_quotes);
   if (close == std::string_view::npos) return unclosed_quote(line);
   if (auto tail = check_tail(text.substr(close + 1), line); !tail) {
-    return std::unexpected(std::move(tail.error()));
+    return unexpected(std::move(tail.error()));
   }
   // Inside the span a quote only occurs doubled.
   std::string_view content = text.substr(1, close - 1);

@@ -6,7 +6,7 @@ namespace corvane {
 
 namespace {
 
-std::unexpected<LoadError> bad_header(std::uint64_t line) {
+unexpected<LoadError> bad_header(std::uint64_t line) {
   return syntax_error(line, "invalid block scalar header");
 }
 
@@ -114,7 +114,7 @@ std::string assemble_block(std::string_view lines, std::size_t indent, bool fold
 Result<std::string> read_block_scalar(std::string_view text, std::uint64_t line,
                                       std::size_t parent_indent, LineFeed& feed) {
   auto header = parse_block_header(text, line);
-  if (!header) return std::unexpected(std::move(header.error()));
+  if (!header) return unexpected(std::move(header.error()));
 
   std::optional<std::size_t> content_indent;
   if (header->indent) content_indent = parent_indent + *header->indent;

@@ -38,7 +38,7 @@ Result<typename Sink::Value> parse_block_scalar(std::string_view text, std::uint
                                                 std::size_t parent_indent, Sink& sink,
                                                 LineFeed& feed) {
   auto content = read_block_scalar(text, line, parent_indent, feed);
-  if (!content) return std::unexpected(std::move(content.error()));
+  if (!content) return unexpected(std::move(content.error()));
   return sink.make_string_value(std::move(*content));
 }
 
