@@ -788,8 +788,14 @@ class Writer {
   }
 
   CORVANE_COLD bool circular(PyObject* container) {
+    // Every container from the first appearance of `container` on is part of the cycle; the
+    // path names the outermost of them.
+    std::size_t first = 0;
+    while (stack_[first].container.get() != container) ++first;
+    std::unordered_set<PyObject*> cycle;
+    for (std::size_t i = first; i < stack_.size(); ++i) cycle.insert(stack_[i].container.get());
     std::size_t depth = 0;
-    while (stack_[depth].container.get() != container) ++depth;
+    while (!cycle.contains(stack_[depth].container.get())) ++depth;
     const std::string at = path(depth);
     if (at.empty()) {
       PyErr_SetString(PyExc_ValueError, "circular reference: the top-level value contains itself");
