@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -16,6 +17,10 @@
 #include <string_view>
 #include <unordered_set>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "python/python.hpp"
 #include "scalar/scalar.hpp"
@@ -48,15 +53,19 @@ class PrintableTable {
       }
     }
   }
-  bool printable(char32_t cp) const {
+  CORVANE_ALWAYS_INLINE bool printable(char32_t cp) const {
     if (cp < 0x10000) return (bits_[cp >> 6] >> (cp & 63)) & 1;
+    return printable_beyond_bmp(cp);
+  }
+
+ private:
+  static bool printable_beyond_bmp(char32_t cp) {
     auto it =
         std::upper_bound(std::begin(kNonPrintable), std::end(kNonPrintable), cp,
                          [](char32_t c, const CodePointRange& range) { return c < range.first; });
     return it == std::begin(kNonPrintable) || cp > std::prev(it)->last;
   }
 
- private:
   std::array<std::uint64_t, 0x10000 / 64> bits_;
 };
 
@@ -66,7 +75,7 @@ const PrintableTable& printable_table() {
 }
 
 // Decodes the character at `i` of valid UTF-8 (text from a Python str), advancing `i`.
-char32_t decode_utf8(std::string_view text, std::size_t& i) {
+CORVANE_ALWAYS_INLINE inline char32_t decode_utf8(std::string_view text, std::size_t& i) {
   const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
   const unsigned lead = byte(i);
   if (lead < 0x80) {
@@ -178,49 +187,53 @@ Style choose_style(std::string_view text, bool block_allowed) {
   bool plain = kPlainStarts[static_cast<unsigned char>(text[0])];
   bool has_break = false;
   const std::size_t size = text.size();
-  for (std::size_t i = 0; i < size;) {
-    const unsigned char byte = static_cast<unsigned char>(text[i]);
-    switch (kByteClasses[byte]) {
-      case kOrdinary: ++i; continue;
-      case kSpace:
-        if (i + 1 == size || text[i + 1] == '#') plain = false;
-        ++i;
-        continue;
-      case kColon:
-        if (i + 1 == size || text[i + 1] == ' ') plain = false;
-        ++i;
-        continue;
-      case kBreak:
-        has_break = true;
-        ++i;
-        continue;
-      case kControl: return Style::Double;
-      default:
-        if (!printable_table().printable(decode_utf8(text, i))) return Style::Double;
-        continue;
+  const PrintableTable& table = printable_table();
+  std::size_t i = 0;
+  while (true) {
+    // Ordinary bytes are passed over sixteen at a time where the target allows it.
+#if defined(__SSE2__)
+    // A space matters only before `#`, a colon only before a space: those pairs are found
+    // with a second load one byte further on, so that prose passes without a stop.
+    for (; i + 17 <= size; i += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 1));
+      // Signed bytes below 0x20: the C0 controls and every byte of a non-ASCII character.
+      const __m128i special =
+          _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(0x20)),
+                                    _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F))),
+                       _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
+                                                  _mm_cmpeq_epi8(next, _mm_set1_epi8('#'))),
+                                    _mm_and_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(':')),
+                                                  _mm_cmpeq_epi8(next, _mm_set1_epi8(' ')))));
+      if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(special))) {
+        i += static_cast<std::size_t>(std::countr_zero(bits));
+        break;
+      }
+    }
+#endif
+    while (i < size && kByteClasses[static_cast<unsigned char>(text[i])] == kOrdinary) ++i;
+    if (i >= size) break;
+    const std::uint8_t byte_class = kByteClasses[static_cast<unsigned char>(text[i])];
+    if (byte_class == kSpace) {
+      if (i + 1 == size || text[i + 1] == '#') plain = false;
+      ++i;
+    } else if (byte_class == kColon) {
+      if (i + 1 == size || text[i + 1] == ' ') plain = false;
+      ++i;
+    } else if (byte_class == kBreak) {
+      has_break = true;
+      ++i;
+    } else if (byte_class == kControl) {
+      return Style::Double;
+    } else {
+      // A run of non-ASCII characters is taken whole.
+      do {
+        if (!table.printable(decode_utf8(text, i))) return Style::Double;
+      } while (i < size && static_cast<unsigned char>(text[i]) >= 0x80);
     }
   }
   if (has_break) return block_allowed ? Style::Literal : Style::Double;
   return plain && types_as_string(text) ? Style::Plain : Style::Single;
-}
-
-// Whether text of several lines (printable apart from its line feeds) reads back exactly as
-// a literal block scalar: it needs a line with content, and a line of spaces alone would be
-// read as a blank line, whose spaces the readers do not agree on.
-bool literal_block_exact(std::string_view text) {
-  bool has_content = false;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(start, end - start);
-    if (!line.empty()) {
-      if (line.find_first_not_of(' ') == std::string_view::npos) return false;
-      has_content = true;
-    }
-    start = end + 1;
-  }
-  return has_content;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -266,6 +279,8 @@ class Output {
   }
 
   std::string_view text() const { return {data_, size_}; }
+  std::size_t size() const { return size_; }
+  void truncate(std::size_t size) { size_ = size; }
 
  private:
   static constexpr std::size_t kInitial = 4096;
@@ -513,8 +528,12 @@ class Writer {
     const std::string_view text(data, static_cast<std::size_t>(size));
     if (!begin_scalar(place)) return no_memory();
     Style style = choose_style(text, true);
-    if (style == Style::Literal && !literal_block_exact(text)) style = Style::Double;
-    if (style == Style::Literal) return write_literal(text, column);
+    if (style == Style::Literal) {
+      const std::size_t start = output_.size();
+      if (!write_literal(text, column)) return no_memory();
+      if (output_.size() != start) return true;
+      style = Style::Double;
+    }
     return write_styled(text, style) && output_.append('\n');
   }
 
@@ -525,7 +544,7 @@ class Writer {
       const char* data = PyUnicode_AsUTF8AndSize(key, &size);
       if (data == nullptr) return false;
       const std::string_view text(data, static_cast<std::size_t>(size));
-      return write_styled(text, choose_style(text, false)) && output_.append(':');
+      return write_styled(text, key_style(key, text)) && output_.append(':');
     }
     char* at = output_.reserve(40);
     if (at == nullptr) return no_memory();
@@ -551,6 +570,19 @@ class Writer {
     at[n++] = ':';
     output_.commit(n);
     return true;
+  }
+
+  // The keys of a document repeat, mostly as the same objects, so the style of an exact str
+  // key is remembered by its address. That holds while no code of the caller's runs, which
+  // sorting keys may do.
+  Style key_style(PyObject* key, std::string_view text) {
+    if (sort_keys_ || Py_TYPE(key) != &PyUnicode_Type) return choose_style(text, false);
+    KeyStyle& slot = key_styles_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % kKeyStyles];
+    if (slot.key != key) {
+      slot.key = key;
+      slot.style = choose_style(text, false);
+    }
+    return slot.style;
   }
 
   bool write_styled(std::string_view text, Style style) {
@@ -632,10 +664,15 @@ class Writer {
   }
 
   // `|` with its indicators, then each line at `column` + indent (empty lines stay empty).
+  // Text that a block scalar cannot hold exactly is left unwritten: text without a line of
+  // content reads back as the empty string, and a line of spaces alone is a blank line, whose
+  // spaces the readers do not agree on. False only when memory ran out.
   bool write_literal(std::string_view text, std::size_t column) {
-    std::size_t trailing = 0;
-    while (trailing < text.size() && text[text.size() - 1 - trailing] == '\n') ++trailing;
     const std::size_t first = text.find_first_not_of('\n');
+    if (first == std::string_view::npos) return true;
+    const std::size_t start_size = output_.size();
+    std::size_t trailing = 0;
+    while (text[text.size() - 1 - trailing] == '\n') ++trailing;
     char header[4];
     std::size_t n = 0;
     header[n++] = '|';
@@ -644,7 +681,7 @@ class Writer {
     if (trailing == 0) header[n++] = '-';
     if (trailing > 1) header[n++] = '+';
     header[n++] = '\n';
-    if (!output_.append(std::string_view(header, n))) return no_memory();
+    if (!output_.append(std::string_view(header, n))) return false;
     const std::size_t content_column = column + indent_;
     // The line feed that ends the last line closes its line; it starts no line of its own.
     const std::string_view body = trailing > 0 ? text.substr(0, text.size() - 1) : text;
@@ -655,9 +692,13 @@ class Writer {
       if (last) end = body.size();
       const std::string_view line = body.substr(start, end - start);
       char* at = output_.reserve(content_column + line.size() + 1);
-      if (at == nullptr) return no_memory();
+      if (at == nullptr) return false;
       std::size_t written = 0;
       if (!line.empty()) {
+        if (line[0] == ' ' && line.find_first_not_of(' ') == std::string_view::npos) {
+          output_.truncate(start_size);
+          return true;
+        }
         std::memset(at, ' ', content_column);
         std::memcpy(at + content_column, line.data(), line.size());
         written = content_column + line.size();
@@ -811,8 +852,15 @@ class Writer {
     return false;
   }
 
+  struct KeyStyle {
+    PyObject* key = nullptr;
+    Style style = Style::Plain;
+  };
+  static constexpr std::size_t kKeyStyles = 256;
+
   std::size_t indent_;
   bool sort_keys_;
+  std::array<KeyStyle, kKeyStyles> key_styles_{};
   Output output_;
   std::vector<Frame> stack_;
   std::unordered_set<PyObject*> open_;
