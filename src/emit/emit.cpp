@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -242,8 +243,25 @@ Style choose_style(std::string_view text, bool block_allowed) {
 // The text being written: one buffer that doubles when full.
 class Output {
  public:
-  Output() : data_(static_cast<char*>(std::malloc(kInitial))), capacity_(kInitial) {}
-  ~Output() { std::free(data_); }
+  // The buffer of the previous call is reused, up to a size, which spares the allocation and
+  // the first touch of its pages (the interpreter lock keeps calls apart).
+  Output() {
+    if (spare_ != nullptr) {
+      data_ = std::exchange(spare_, nullptr);
+      capacity_ = spare_capacity_;
+    } else {
+      data_ = static_cast<char*>(std::malloc(kInitial));
+      capacity_ = kInitial;
+    }
+  }
+  ~Output() {
+    if (spare_ == nullptr && capacity_ <= kKept) {
+      spare_ = data_;
+      spare_capacity_ = capacity_;
+    } else {
+      std::free(data_);
+    }
+  }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
 
@@ -284,6 +302,9 @@ class Output {
 
  private:
   static constexpr std::size_t kInitial = 4096;
+  static constexpr std::size_t kKept = std::size_t{4} << 20;
+  static inline char* spare_ = nullptr;
+  static inline std::size_t spare_capacity_ = 0;
 
   CORVANE_COLD bool grow(std::size_t count) {
     std::size_t capacity = capacity_ * 2;
@@ -299,6 +320,51 @@ class Output {
   std::size_t size_ = 0;
   std::size_t capacity_;
 };
+
+// The str of UTF-8 `text`. The interpreter decodes ASCII by whole words until the first other
+// character, and one character at a time after it; so text that is ASCII but for a few short
+// runs is decoded piece by piece and the pieces joined.
+PyObject* make_str(std::string_view text) {
+  const char* data = text.data();
+  const std::size_t size = text.size();
+  std::size_t blocks_with_high = 0;
+#if defined(__SSE2__)
+  for (std::size_t i = 0; i + 16 <= size; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    blocks_with_high += _mm_movemask_epi8(block) != 0;
+  }
+#endif
+  constexpr std::size_t kBytesPerRun = 2048;
+  if (blocks_with_high == 0 || blocks_with_high * kBytesPerRun > size) {
+    return PyUnicode_DecodeUTF8(data, static_cast<Py_ssize_t>(size), "strict");
+  }
+  PyRef pieces = PyRef::steal(PyList_New(0));
+  if (!pieces) return nullptr;
+  const auto is_high = [&](std::size_t i) { return static_cast<unsigned char>(data[i]) >= 0x80; };
+  for (std::size_t start = 0; start < size;) {
+    const bool high = is_high(start);
+    std::size_t end = start + 1;
+#if defined(__SSE2__)
+    if (!high) {
+      for (; end + 16 <= size; end += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + end));
+        if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(block))) {
+          end += static_cast<std::size_t>(std::countr_zero(bits));
+          break;
+        }
+      }
+    }
+#endif
+    while (end < size && is_high(end) == high) ++end;
+    PyRef piece = PyRef::steal(
+        PyUnicode_DecodeUTF8(data + start, static_cast<Py_ssize_t>(end - start), "strict"));
+    if (!piece || PyList_Append(pieces.get(), piece.get()) < 0) return nullptr;
+    start = end;
+  }
+  PyRef empty = PyRef::steal(PyUnicode_FromStringAndSize("", 0));
+  if (!empty) return nullptr;
+  return PyUnicode_Join(empty.get(), pieces.get());
+}
 
 // Python's repr of a finite double, always with a `.` and with a signed exponent when it has
 // one (`1.0e+300`), so that YAML 1.1 readers also see a float.
@@ -386,8 +452,7 @@ class Writer {
     while (!stack_.empty()) {
       if (!write_next_entry()) return nullptr;
     }
-    const std::string_view text = output_.text();
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+    return make_str(output_.text());
   }
 
  private:
