@@ -177,6 +177,14 @@ def test_multiline_keys_and_block_scalars_in_every_place():
     assert dump({"a": [{"b": " x\ny"}]}) == "a:\n  - b: |2-\n       x\n      y\n"
 
 
+def test_long_output_with_a_few_non_ascii_runs():
+    # Mostly ASCII text with rare other characters is built from pieces: each must land exactly.
+    items = ["é€😀"] + ["x" * 60] * 2000 + ["ü", "日本", "x" * 60, "\u00ff" * 40] + ["y" * 60] * 2000 + ["Ω"]
+    expected = "".join(f"- {item}\n" for item in items)
+    assert dump(items) == expected
+    assert dump(["a"]) == "- a\n"  # the reused buffer holds nothing of the call before
+
+
 # ---------------------------------------------------------------------------------------------
 # Scalars other than strings, and layout.
 
