@@ -180,13 +180,41 @@ bool types_as_string(std::string_view text) {
 
 enum class Style : std::uint8_t { Plain, Single, Double, Literal };
 
+// Text with a line feed before `from`: a literal block scalar unless a character from `from`
+// on must be escaped. Spaces, colons and line feeds no longer matter, so long text passes
+// sixteen bytes at a time.
+Style multiline_style(std::string_view text, std::size_t i) {
+  const std::size_t size = text.size();
+  const PrintableTable& table = printable_table();
+  while (true) {
+#if defined(__SSE2__)
+    for (; i + 16 <= size; i += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+      const __m128i special =
+          _mm_andnot_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')),
+                           _mm_or_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(0x20)),
+                                        _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F))));
+      if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(special))) {
+        i += static_cast<std::size_t>(std::countr_zero(bits));
+        break;
+      }
+    }
+#endif
+    while (i < size && kByteClasses[static_cast<unsigned char>(text[i])] < kControl) ++i;
+    if (i >= size) return Style::Literal;
+    if (kByteClasses[static_cast<unsigned char>(text[i])] == kControl) return Style::Double;
+    do {
+      if (!table.printable(decode_utf8(text, i))) return Style::Double;
+    } while (i < size && static_cast<unsigned char>(text[i]) >= 0x80);
+  }
+}
+
 // The style of a string: plain where it reads back exactly, then single quotes (any one-line
 // text of printable characters), a literal block scalar for text of several lines where one
 // is allowed, and double quotes with escapes for everything else.
 Style choose_style(std::string_view text, bool block_allowed) {
   if (text.empty()) return Style::Single;
   bool plain = kPlainStarts[static_cast<unsigned char>(text[0])];
-  bool has_break = false;
   const std::size_t size = text.size();
   const PrintableTable& table = printable_table();
   std::size_t i = 0;
@@ -222,8 +250,7 @@ Style choose_style(std::string_view text, bool block_allowed) {
       if (i + 1 == size || text[i + 1] == ' ') plain = false;
       ++i;
     } else if (byte_class == kBreak) {
-      has_break = true;
-      ++i;
+      return block_allowed ? multiline_style(text, i + 1) : Style::Double;
     } else if (byte_class == kControl) {
       return Style::Double;
     } else {
@@ -233,7 +260,6 @@ Style choose_style(std::string_view text, bool block_allowed) {
       } while (i < size && static_cast<unsigned char>(text[i]) >= 0x80);
     }
   }
-  if (has_break) return block_allowed ? Style::Literal : Style::Double;
   return plain && types_as_string(text) ? Style::Plain : Style::Single;
 }
 
