@@ -141,6 +141,13 @@ def test_string_style(text, written):
     assert yaml.load(dump({text: [text]}), Loader=yaml.CSafeLoader) == {text: [text]}
 
 
+@pytest.mark.parametrize("char, escape", [("\x01", "\\x01"), ("\x85", "\\N"), ("\x9f", "\\x9F"),
+                                          ("\u200b", "\\u200B"), ("\U000e0001", "\\U000E0001"), ("\t", "\\t")])
+def test_long_text_of_escapes_only(char, escape):
+    # The most that escaping can grow a text, over a text longer than the output's first buffer.
+    assert dump({"k": char * 5000}) == f'k: "{escape * 5000}"\n'
+
+
 # Several lines: a literal block scalar where it reads back exactly, else double quotes.
 MULTILINE = [
     ("a\nb", "k: |-\n  a\n  b\n"),

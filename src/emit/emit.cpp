@@ -700,8 +700,9 @@ class Writer {
   }
 
   bool write_double_quoted(std::string_view text) {
-    // At most ten bytes (`\UXXXXXXXX`) for each character of one byte or more.
-    char* at = output_.reserve(text.size() * 10 + 2);
+    // At most four bytes out for each byte in: `\xXX` for one byte, `\uXXXX` for two or three,
+    // `\UXXXXXXXX` for four.
+    char* at = output_.reserve(text.size() * 4 + 2);
     if (at == nullptr) return false;
     char* o = at;
     *o++ = '"';
