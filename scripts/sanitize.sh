@@ -23,4 +23,12 @@ export PYTHONMALLOC=malloc
 export PYTHONPATH="$PWD/build/sanitize${PYTHONPATH:+:$PYTHONPATH}"
 python -c 'import _corvane, sys; assert _corvane.__file__.startswith(sys.argv[1]), _corvane.__file__' \
   "$PWD/build/sanitize"
+# corvane._native lives inside the package: a copy of the package around the sanitized module
+# takes the place of the installed one.
+rm -rf build/sanitize/package && mkdir -p build/sanitize/package/corvane
+cp python/corvane/*.py python/corvane/*.pyi python/corvane/py.typed build/sanitize/package/corvane/
+cp build/sanitize/_native*.so build/sanitize/package/corvane/
+export PYTHONPATH="$PWD/build/sanitize/package:$PYTHONPATH"
+python -c 'import corvane._native as m, sys; assert m.__file__.startswith(sys.argv[1]), m.__file__' \
+  "$PWD/build/sanitize/package"
 python -m pytest -q -p no:cacheprovider tests "$@"

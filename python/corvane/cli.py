@@ -2,6 +2,7 @@
 
     corvane [--strict] [--yaml-1-1-bools] [--indent N] FILE
     corvane --check [--strict] [--yaml-1-1-bools] FILE...
+    corvane --to-yaml [--indent N] FILE
 
 FILE `-` is standard input. Problems are reported one a line as `PATH:LINE: message` (or
 `PATH: message` when no line applies); exit status 0 when every file loads, 1 when one does
@@ -19,7 +20,7 @@ import sys
 from collections.abc import Iterator, Sequence
 from typing import BinaryIO
 
-from corvane import CorvaneError, Scalar, Value, __version__, load
+from corvane import CorvaneError, Scalar, Value, __version__, dump, load
 
 STDIN = "-"
 STDIN_NAME = "<stdin>"
@@ -199,6 +200,8 @@ def build_parser() -> argparse.ArgumentParser:
                         help="read yes/no/on/off/y/n as booleans too")
     parser.add_argument("--indent", type=indent_width, metavar="N",
                         help="spaces per level of JSON output (default 2); 0 writes one line")
+    parser.add_argument("--to-yaml", action="store_true",
+                        help="read FILE as JSON and print it as YAML (--indent: 2, 4, 6 or 8)")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     return parser
 
@@ -224,9 +227,39 @@ def print_json(path: str, strict: bool, yaml_1_1_bools: bool, indent: int) -> in
     return 0
 
 
+def print_yaml(path: str, indent: int) -> int:
+    """The JSON file `path` written as YAML by dump, which load reads back as the same value."""
+    try:
+        try:
+            value = json.loads(read_text(path))
+        except json.JSONDecodeError as exc:
+            raise Problem(f"not valid JSON: {exc.msg}", exc.lineno) from None
+        except RecursionError:
+            raise Problem("cannot read: JSON nested too deeply for the json module") from None
+        try:
+            text = dump(value, indent=indent)
+        except ValueError as exc:
+            raise Problem(f"cannot write as YAML: {exc}") from None
+    except Problem as problem:
+        write_line(sys.stderr.buffer, problem.report(display_name(path)))
+        return 1
+    write_line(sys.stdout.buffer, text.removesuffix("\n"))
+    return 0
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
+    if args.to_yaml:
+        if args.check or args.strict or args.yaml_1_1_bools or len(args.files) != 1:
+            parser.error("--to-yaml takes one FILE and no other option than --indent")
+        if args.indent is not None and args.indent not in (2, 4, 6, 8):
+            parser.error("--indent with --to-yaml must be 2, 4, 6 or 8")
+        try:
+            return print_yaml(args.files[0], 2 if args.indent is None else args.indent)
+        except BrokenPipeError:
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+            return 1
     if args.check and args.indent is not None:
         parser.error("--indent applies to JSON output, not to --check")
     if not args.check and len(args.files) != 1:
