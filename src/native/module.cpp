@@ -3,11 +3,18 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "lines/lines.hpp"
+
 namespace corvane {
 namespace {
 
 // One entry per public function; each lives in the source file of its own feature.
 PyMethodDef native_methods[] = {
+    {"load_with_lines",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_with_lines_function)),
+     METH_VARARGS | METH_KEYWORDS,
+     "load_with_lines(input, strict=False, yaml_1_1_bools=False)\n--\n\n"
+     "Load a document as load() does; also return the line of every value, by path."},
     {nullptr, nullptr, 0, nullptr},
 };
 
