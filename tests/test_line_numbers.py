@@ -286,6 +286,16 @@ def test_lines_outlive_the_value_and_keep_their_keys():
     assert list(iterator) == [(), ("key",), ("key", 0), ("other",)]
 
 
+@pytest.mark.parametrize("text", [
+    "- [1, 2, 3, 4]\n" * 20000,
+    "".join(f"k{i}:\n  a: {i}\n  b: [x, y]\n" for i in range(10000)),
+    "a: 1\n" * 50000,
+])
+def test_the_table_holds_a_small_entry_per_value(text):
+    _, lines = corvane.load_with_lines(text)
+    assert sys.getsizeof(lines) <= 48 * len(lines) + 1024
+
+
 def test_arguments_are_checked_as_load_checks_them():
     with pytest.raises(TypeError, match="load_with_lines\\(\\) argument 'input' must be str, not bytes"):
         corvane.load_with_lines(b"a: 1")

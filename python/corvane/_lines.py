@@ -4,6 +4,7 @@ errors name the file they are in."""
 from __future__ import annotations
 
 import os
+import sys
 from collections.abc import Iterator, Mapping
 from typing import TYPE_CHECKING, TypeVar
 
@@ -43,6 +44,9 @@ class Lines(Mapping[Path, int]):
 
     def __repr__(self) -> str:
         return f"<corvane.Lines of {len(self)} values>"
+
+    def __sizeof__(self) -> int:
+        return object.__sizeof__(self) + sys.getsizeof(self._table)
 
 
 def load_with_lines(input: str, strict: bool = False, yaml_1_1_bools: bool = False) -> tuple[Value, Lines]:

@@ -31,7 +31,8 @@ struct LinedValue {
 
   LinedValue() = default;
   explicit LinedValue(PyRef made) : object(std::move(made)) {}
-  LinedValue(LinedContainer&& container)  // NOLINT: a finished container is a value
+  // A finished container is a value, converted without a call.
+  LinedValue(LinedContainer&& container)
       : object(std::move(container.object)), node(container.node) {}
 };
 

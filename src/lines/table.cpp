@@ -116,7 +116,34 @@ LineTable LineTable::build(LineRecords&& records, std::uint32_t root, std::uint6
     }
     table.children_[next[parent]++] = listed;
   }
+  if (table.size_ < count) return table.compacted(root_line);
   return table;
+}
+
+// Values that were built and then dropped (a repeated key's earlier values, a flow collection
+// read again by the exact reader) leave records the value does not hold: copy the held ones,
+// in document order, and index them again.
+LineTable LineTable::compacted(std::uint64_t root_line) {
+  auto& nodes = records_.records_;
+  LineRecords kept;
+  kept.records_.reserve(size_);
+  kept.kinds_.reserve(size_);
+  std::vector<std::uint32_t> new_id(nodes.size(), kNoNode);
+  std::vector<std::uint32_t> pending{root_};
+  while (!pending.empty()) {
+    const std::uint32_t node = pending.back();
+    pending.pop_back();
+    new_id[node] = static_cast<std::uint32_t>(kept.records_.size());
+    const std::uint32_t parent = nodes[node].parent;
+    kept.records_.push_back(LineRecords::Record{std::exchange(nodes[node].key, nullptr),
+                                                parent == kNoNode ? kNoNode : new_id[parent],
+                                                nodes[node].line});
+    kept.kinds_.push_back(static_cast<std::uint8_t>(kind(node)));
+    for (std::uint32_t index = children_end(node); index > children_begin(node); --index) {
+      pending.push_back(children_[index - 1]);
+    }
+  }
+  return build(std::move(kept), 0, root_line);
 }
 
 namespace {
@@ -253,6 +280,10 @@ PyObject* table_find(PyObject* self, PyObject* path) {
   return PyLong_FromUnsignedLongLong(table.line(*node));
 }
 
+PyObject* table_sizeof(PyObject* self, PyObject*) {
+  return PyLong_FromSize_t(sizeof(LineTableObject) + table_of(self).footprint());
+}
+
 PyTypeObject* walk_type = nullptr;
 
 PyObject* table_iter(PyObject* self) {
@@ -315,6 +346,7 @@ PyObject* walk_next(PyObject* self) {
 PyMethodDef table_methods[] = {
     {"find", table_find, METH_O,
      "find(path)\n--\n\nThe line of the longest prefix of `path` that is in the table."},
+    {"__sizeof__", table_sizeof, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -80,6 +80,13 @@ class LineTable {
   static LineTable build(LineRecords&& records, std::uint32_t root, std::uint64_t root_line);
 
   std::size_t size() const { return size_; }
+  // Bytes held: the records and the index.
+  std::size_t footprint() const {
+    return sizeof(LineTable) + records_.records_.capacity() * sizeof(LineRecords::Record) +
+           records_.kinds_.capacity() +
+           (slots_.capacity() + child_start_.capacity() + children_.capacity()) *
+               sizeof(std::uint32_t);
+  }
   std::uint32_t root() const { return root_; }
   std::uint64_t line(std::uint32_t node) const { return records_.records_[node].line; }
 
@@ -99,6 +106,7 @@ class LineTable {
   Kind kind(std::uint32_t node) const {
     return static_cast<Kind>(records_.kinds_[node] & kKindMask);
   }
+  LineTable compacted(std::uint64_t root_line);
   std::size_t slot_of(Py_hash_t hash, std::uint32_t parent) const;
   std::uint32_t find_slot(std::uint32_t parent, PyObject* key, Py_hash_t hash) const;
 
