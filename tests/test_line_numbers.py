@@ -6,12 +6,14 @@ import importlib
 import math
 import pathlib
 import pickle
+import random
 import re
 import subprocess
 import sys
 
 import pytest
 import yaml
+from hypothesis import HealthCheck, given, settings, strategies as st
 
 import corvane
 from conftest import (ALL_FLAGS, FLAG_IDS, SHARED, CorvaneError, ParseError, UnsupportedFeatureError, load,
@@ -187,6 +189,96 @@ def test_every_corpus_document_gives_loads_outcome_and_exactly_its_paths(flags):
         except UnicodeDecodeError:
             continue
         same_outcome(text, flags)
+
+
+# Generated documents: trees of mappings and sequences written in the block forms the parser
+# accepts, each choice of form (compact items, a sequence at its key's column, an item whose
+# content starts below its dash, flow and block-scalar values, blank and comment lines) drawn
+# at random. Keys repeat, so non-strict loads replace entries. The writer notes the line of
+# every entry it writes, which the table must give back.
+KEYS = ["a", "b", "a", "1", "true", "'a'", ".nan", "k k", "1.0"]
+SCALARS = ["1", "x", "~", "'s: t'", '"d\\n"', "[1, [2]]", "{f: [g], f: h}", "# only a comment", "yes", ""]
+trees = st.recursive(st.sampled_from(SCALARS),
+                     lambda children: st.lists(children, min_size=1, max_size=4)
+                     | st.lists(st.tuples(st.sampled_from(KEYS), children), min_size=1, max_size=4),
+                     max_leaves=12)
+
+
+def render(tree, indent, pick, out, compact=False):
+    """Appends the lines of `tree` (a scalar text, a list of items, or a list of (key text,
+    item) pairs) to `out`, its entries at column `indent`; returns a list of (key text or None,
+    line, child) for its entries. With `compact`, the first entry goes on the line already
+    started in out[-1] (after a dash)."""
+    pad = " " * indent
+    written = []
+    for position, entry in enumerate(tree):
+        key, item = entry if isinstance(entry, tuple) else (None, entry)
+        shared = compact and position == 0
+        if not shared and pick(4) == 0:
+            out.append(pad + "# note" if pick(2) else "")
+        head = ("" if shared else pad) + ("- " if key is None else f"{key}: ")
+        if shared:
+            out[-1] += head
+        else:
+            out.append(head)
+        line = len(out)
+        if isinstance(item, str):
+            if item == "" and pick(2):
+                out[-1] += "|"
+                out += [pad + "  text", pad + "  more"]
+            else:
+                out[-1] += item
+            written.append((key, line, None))
+            continue
+        form = pick(3)
+        if key is None and form == 0:
+            children = render(item, indent + 2, pick, out, compact=True)
+            written.append((key, line, children))
+            continue
+        out[-1] = out[-1].rstrip()
+        if key is not None and form == 0 and not isinstance(item[0], tuple):
+            children = render(item, indent, pick, out)  # a sequence at its key's own column
+        else:
+            children = render(item, indent + 2, pick, out)
+        written.append((key, line, children))
+    return written
+
+
+def check_lines(lines, value, written, path):
+    """Every entry has the line the writer noted; a flow collection's entries, its line."""
+    if isinstance(value, dict):
+        if written is None:
+            kept = [(key, lines[path], None) for key in value]
+        else:
+            by_key = {}
+            for key_text, line, children in written:  # as a dict keeps them: first position, last value
+                by_key[corvane.load(key_text)] = (line, children)
+            kept = [(key, line, children) for key, (line, children) in zip(value, by_key.values())]
+        assert len(kept) == len(value)
+        for key, line, children in kept:
+            assert lines[path + (key,)] == line
+            check_lines(lines, value[key], children, path + (key,))
+    elif isinstance(value, list):
+        items = written if written is not None else [(None, lines[path], None)] * len(value)
+        assert len(items) == len(value)
+        for index, ((_, line, children), item) in enumerate(zip(items, value)):
+            assert lines[path + (index,)] == line
+            check_lines(lines, item, children, path + (index,))
+
+
+@settings(max_examples=700, derandomize=True, deadline=None, database=None, suppress_health_check=list(HealthCheck))
+@given(tree=trees.filter(lambda tree: not isinstance(tree, str)), seed=st.integers(0, 2**32),
+       flags=st.sampled_from(ALL_FLAGS))
+def test_generated_documents_give_the_lines_they_were_written_on(tree, seed, flags):
+    out = []
+    written = render(tree, 0, random.Random(seed).randrange, out)
+    text = "\n".join(out) + "\n"
+    same_outcome(text, flags)
+    try:
+        value, lines = corvane.load_with_lines(text, **flags)
+    except CorvaneError:
+        return
+    check_lines(lines, value, written, ())
 
 
 @pytest.mark.parametrize("text, expected", [
