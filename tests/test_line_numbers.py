@@ -413,11 +413,16 @@ def compare_with_composer(text):
 
     def walk(node, value, path):
         if isinstance(node, yaml.MappingNode):
-            if len(node.value) != len(value):  # a repeated key: the pairs do not line up
-                return
-            for (key_node, value_node), (key, item) in zip(node.value, value.items()):
+            pairs = zip(node.value, value)
+            if len(node.value) != len(value):
+                # A repeated key: the entry kept is the last one under each key, typed as we
+                # type keys (its text, or its plain scalar typed).
+                kept = {key_node.value if key_node.style else load(key_node.value): (key_node, value_node)
+                        for key_node, value_node in node.value}
+                pairs = ((kept[key], key) for key in value)
+            for (key_node, value_node), key in pairs:
                 check(key_node, path + (key,), False)
-                walk(value_node, item, path + (key,))
+                walk(value_node, value[key], path + (key,))
         elif isinstance(node, yaml.SequenceNode):
             for index, (item_node, item) in enumerate(zip(node.value, value)):
                 check(item_node, path + (index,), node.flow_style is False)
