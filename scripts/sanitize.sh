@@ -20,7 +20,16 @@ export CORVANE_SANITIZED=1
 # The interpreter's own allocator would hide a read past the end of a string's buffer from
 # AddressSanitizer; the system allocator gives every buffer its guard zones.
 export PYTHONMALLOC=malloc
-export PYTHONPATH="$PWD/build/sanitize${PYTHONPATH:+:$PYTHONPATH}"
+# The package finds corvane._native beside its Python files: a copy of the package made of links
+# to those files and to the sanitized module takes the place of the installed one.
+package="$PWD/build/sanitize/package"
+rm -rf "$package"
+mkdir -p "$package/corvane"
+ln -s "$PWD"/python/corvane/* "$package/corvane/"
+ln -s "$PWD"/build/sanitize/_native.*so "$package/corvane/"
+export PYTHONPATH="$PWD/build/sanitize:$package${PYTHONPATH:+:$PYTHONPATH}"
 python -c 'import _corvane, sys; assert _corvane.__file__.startswith(sys.argv[1]), _corvane.__file__' \
   "$PWD/build/sanitize"
+python -c 'import corvane._native as n, sys; assert n.__file__.startswith(sys.argv[1]), n.__file__' \
+  "$package"
 python -m pytest -q -p no:cacheprovider tests "$@"
