@@ -12,7 +12,7 @@ python -m pip install -q --disable-pip-version-check .
 
 # The parse-only timer: the extension's sources and release flags, with the null sink in place
 # of Python; a program, and a library that bench.py times in its own rounds.
-SOURCES=(src/scalar/scalar.cpp src/flow/flow.cpp src/parser/feed/feed.cpp
+SOURCES=(src/text/utf8.cpp src/scalar/scalar.cpp src/flow/flow.cpp src/parser/feed/feed.cpp
          src/parser/scan/scan.cpp src/parser/block/block.cpp bench/parse_only.cpp)
 OUT=bench/out
 mkdir -p "$OUT/obj"

@@ -34,9 +34,10 @@ Result<BlockHeader> parse_block_header(std::string_view text, std::uint64_t line
   BlockHeader header;
   header.folded = text[0] == '>';
   std::string_view rest = text.substr(1);
-  for (std::size_t i = 0; i + 1 < rest.size(); ++i) {
-    if (is_blank(rest[i]) && rest[i + 1] == '#') {
-      rest = rest.substr(0, i);
+  for (std::size_t i = find(rest, 1, '#'); i != std::string_view::npos;
+       i = find(rest, i + 1, '#')) {
+    if (starts_comment(rest, i)) {
+      rest = rest.substr(0, i - 1);
       break;
     }
   }
