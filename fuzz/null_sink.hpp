@@ -52,6 +52,8 @@ class NullBuilder {
   std::optional<Value> find_block_key(std::string_view) { return std::nullopt; }
   Value make_string_value(std::string text) { return Value{mix(text_digest(text))}; }
   std::string describe_key(const Value& key) { return std::to_string(key.digest); }
+  void report_line(const Map&, std::uint64_t) {}
+  void report_line(const Seq&, std::uint64_t) {}
 
   std::uint64_t values_made() const { return values_made_; }
   std::uint64_t bytes_seen() const { return bytes_seen_; }

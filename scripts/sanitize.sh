@@ -20,15 +20,16 @@ export CORVANE_SANITIZED=1
 # The interpreter's own allocator would hide a read past the end of a string's buffer from
 # AddressSanitizer; the system allocator gives every buffer its guard zones.
 export PYTHONMALLOC=malloc
-export PYTHONPATH="$PWD/build/sanitize${PYTHONPATH:+:$PYTHONPATH}"
+# The package finds corvane._native beside its Python files: a copy of the package made of links
+# to those files and to the sanitized module takes the place of the installed one.
+package="$PWD/build/sanitize/package"
+rm -rf "$package"
+mkdir -p "$package/corvane"
+ln -s "$PWD"/python/corvane/* "$package/corvane/"
+ln -s "$PWD"/build/sanitize/_native.*so "$package/corvane/"
+export PYTHONPATH="$PWD/build/sanitize:$package${PYTHONPATH:+:$PYTHONPATH}"
 python -c 'import _corvane, sys; assert _corvane.__file__.startswith(sys.argv[1]), _corvane.__file__' \
   "$PWD/build/sanitize"
-# corvane._native lives inside the package: a copy of the package around the sanitized module
-# takes the place of the installed one.
-rm -rf build/sanitize/package && mkdir -p build/sanitize/package/corvane
-cp python/corvane/*.py python/corvane/*.pyi python/corvane/py.typed build/sanitize/package/corvane/
-cp build/sanitize/_native*.so build/sanitize/package/corvane/
-export PYTHONPATH="$PWD/build/sanitize/package:$PYTHONPATH"
-python -c 'import corvane._native as m, sys; assert m.__file__.startswith(sys.argv[1]), m.__file__' \
-  "$PWD/build/sanitize/package"
+python -c 'import corvane._native as n, sys; assert n.__file__.startswith(sys.argv[1]), n.__file__' \
+  "$package"
 python -m pytest -q -p no:cacheprovider tests "$@"

@@ -2,15 +2,12 @@
 files use."""
 
 from importlib.metadata import version as _version
-from typing import TypeAlias, Union
 
 from _corvane import CorvaneError, ParseError, UnsupportedFeatureError, load
+from corvane._lines import Lines, load_file, load_with_lines
 from corvane._native import dump
+from corvane._types import Path, Scalar, Value
 
-__all__ = ["load", "CorvaneError", "ParseError", "UnsupportedFeatureError", "dump", "Scalar", "Value"]
+__all__ = ["load", "CorvaneError", "ParseError", "UnsupportedFeatureError", "dump",
+           "load_with_lines", "load_file", "Lines", "Scalar", "Value", "Path"]
 __version__: str = _version("corvane")
-
-# What `load` can return, for annotations: a scalar, or lists and dicts of values. Mapping keys
-# are always scalars, since flow collections are not accepted as keys.
-Scalar: TypeAlias = Union[str, int, float, bool, None]
-Value: TypeAlias = Union[dict[Scalar, "Value"], list["Value"], Scalar]

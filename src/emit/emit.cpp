@@ -23,6 +23,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "python/entry.hpp"
 #include "python/python.hpp"
 #include "scalar/scalar.hpp"
 
@@ -974,6 +975,7 @@ PyObject* dump_function(PyObject*, PyObject* args, PyObject* kwargs) {
     PyErr_Format(PyExc_ValueError, "indent must be 2, 4, 6 or 8, not %d", indent);
     return nullptr;
   }
+  prepare_thread_exceptions();
   try {
     Writer writer(static_cast<std::size_t>(indent), sort_keys != 0);
     return writer.run(value);

@@ -226,8 +226,10 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
   auto open_level = [&](char bracket) {
     if (bracket == '{') {
       levels.push_back(Level{sink.new_map(), typename Sink::Seq{}, std::nullopt, '}'});
+      sink.report_line(levels.back().map, line);
     } else {
       levels.push_back(Level{typename Sink::Map{}, sink.new_seq(), std::nullopt, ']'});
+      sink.report_line(levels.back().seq, line);
     }
   };
 
@@ -335,13 +337,19 @@ Result<typename Sink::Value> parse_flow_exact(std::string_view text, std::uint64
   };
   auto open_level = [&](std::size_t open, std::size_t close, std::size_t ordinal) {
     const bool is_map = text[open] == '{';
-    return Level{is_map,
-                 is_map ? sink.new_map() : typename Sink::Map{},
-                 is_map ? typename Sink::Seq{} : sink.new_seq(),
-                 std::nullopt,
-                 outline.skip_whitespace(open + 1, close),
-                 close,
-                 ordinal};
+    Level level{is_map,
+                is_map ? sink.new_map() : typename Sink::Map{},
+                is_map ? typename Sink::Seq{} : sink.new_seq(),
+                std::nullopt,
+                outline.skip_whitespace(open + 1, close),
+                close,
+                ordinal};
+    if (is_map) {
+      sink.report_line(level.map, line);
+    } else {
+      sink.report_line(level.seq, line);
+    }
+    return level;
   };
   // After an entry that ended at `token_end`: step over the comma and the whitespace after it.
   auto advance = [&](Level& level, std::size_t token_end) {

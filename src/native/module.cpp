@@ -4,6 +4,8 @@
 #include <Python.h>
 
 #include "emit/emit.hpp"
+#include "lines/lines.hpp"
+#include "python/entry.hpp"
 
 namespace corvane {
 namespace {
@@ -14,6 +16,11 @@ PyMethodDef native_methods[] = {
      METH_VARARGS | METH_KEYWORDS,
      "dump(value, *, indent=2, sort_keys=False)\n--\n\n"
      "Write a value as block-style YAML that load() reads back as the same value."},
+    {"load_with_lines",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_with_lines_function)),
+     METH_VARARGS | METH_KEYWORDS,
+     "load_with_lines(input, strict=False, yaml_1_1_bools=False)\n--\n\n"
+     "Load a document as load() does; also return the line of every value, by path."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -33,5 +40,6 @@ PyModuleDef native_definition = {
 }  // namespace corvane
 
 PyMODINIT_FUNC PyInit__native(void) {
+  if (!corvane::prepare_internal_failures()) return nullptr;
   return PyModule_Create(&corvane::native_definition);
 }

@@ -37,6 +37,7 @@ template <ValueSink Sink>
 Result<void> process_map_entry(FrameStack<Sink>& stack, std::string_view content, std::size_t colon,
                                std::size_t indent, std::uint64_t line, Sink& sink, LineFeed& feed) {
   if (auto framed = ensure_map_frame(stack, indent, line, sink); !framed) return framed;
+  sink.report_line(stack.back().map, line);
   std::string_view key_text = trim_end(content.substr(0, colon));
   std::string_view value_text =
       colon + 2 > content.size() ? std::string_view() : trim_start(content.substr(colon + 2));
@@ -127,6 +128,7 @@ class Parser {
     if (stack_.empty() && root_) return unexpected_after_root(line);
     for (;;) {
       if (auto framed = ensure_seq_frame(stack_, column, line, sink_); !framed) return framed;
+      sink_.report_line(stack_.back().seq, line);
       if (rest.size() <= 2) {
         stack_.back().pending_item = true;
         return {};

@@ -1,148 +1,15 @@
 #include "python/python.hpp"
 
 #include <cstdint>
-#include <exception>
 #include <new>
 #include <optional>
 #include <string_view>
 
 #include "error/error.hpp"
 #include "parser/parser.hpp"
+#include "python/entry.hpp"
 
 namespace corvane {
-
-namespace {
-
-// Reports the pending interpreter error on standard error and abandons the call.
-[[noreturn]] void api_call_failed() {
-  PyErr_PrintEx(0);
-  throw InternalFailure{"Python API call"};
-}
-
-PyRef checked(PyObject* object) {
-  if (object == nullptr) api_call_failed();
-  return PyRef::steal(object);
-}
-
-std::string utf8_of(PyObject* text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
-  if (data == nullptr) return std::string();
-  return std::string(data, static_cast<std::size_t>(size));
-}
-
-// "TypeName: message" for the pending interpreter error, which is cleared; null when no error
-// is pending or no description can be made. Only Python objects are built: this runs when
-// memory may have run out, and must not throw.
-PyRef take_error_description() {
-  if (PyErr_Occurred() == nullptr) return PyRef();
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  PyRef type_ref = PyRef::steal(type), value_ref = PyRef::steal(value),
-        traceback_ref = PyRef::steal(traceback);
-  PyRef name = type != nullptr ? PyRef::steal(PyObject_GetAttrString(type, "__name__")) : PyRef();
-  PyRef text = value != nullptr ? PyRef::steal(PyObject_Str(value)) : PyRef();
-  PyErr_Clear();
-  if (!name || !PyUnicode_Check(name.get())) return PyRef();
-  if (!text || !PyUnicode_Check(text.get()) || PyUnicode_GetLength(text.get()) == 0) return name;
-  PyRef description = PyRef::steal(PyUnicode_FromFormat("%U: %U", name.get(), text.get()));
-  PyErr_Clear();
-  return description;
-}
-
-}  // namespace
-
-PyBuilder::PyBuilder(PyObject* input, std::string_view bytes) {
-  // Only in an ASCII string is every character one byte, so byte offsets are indices.
-  if (PyUnicode_GetLength(input) == static_cast<Py_ssize_t>(bytes.size())) {
-    ascii_input_ = input;
-    ascii_bytes_ = bytes.data();
-    ascii_size_ = bytes.size();
-  }
-}
-
-PyBuilder::Map PyBuilder::new_map() {
-  return checked(PyDict_New());
-}
-
-PyBuilder::Seq PyBuilder::new_seq() {
-  return checked(PyList_New(0));
-}
-
-void PyBuilder::insert_failed(const char* call) {
-  throw InternalFailure{call};
-}
-
-bool PyBuilder::map_has_key(const Map& map, const Value& key) {
-  int found = PyDict_Contains(map.get(), key.get());
-  if (found < 0) PyErr_Clear();
-  return found == 1;
-}
-
-PyBuilder::Value PyBuilder::make_value(Scalar&& scalar) {
-  switch (scalar.kind()) {
-    case Scalar::Kind::Null: return PyRef::borrow(Py_None);
-    case Scalar::Kind::Bool: return PyRef::borrow(scalar.as_bool() ? Py_True : Py_False);
-    case Scalar::Kind::Int: return checked(PyLong_FromLongLong(scalar.as_int()));
-    case Scalar::Kind::Float: return checked(PyFloat_FromDouble(scalar.as_float()));
-    case Scalar::Kind::Str: break;
-  }
-  if (!scalar.is_owned()) return make_str(scalar.as_str());
-  std::string_view text = scalar.as_str();
-  return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
-
-// A slice of an ASCII input is copied as it is; decoding the bytes would check each one
-// again. Text from elsewhere, or from a non-ASCII input, is decoded.
-PyBuilder::Value PyBuilder::make_str(std::string_view text) {
-  const auto address = reinterpret_cast<std::uintptr_t>(text.data());
-  const auto base = reinterpret_cast<std::uintptr_t>(ascii_bytes_);
-  if (ascii_input_ != nullptr && !text.empty() && address >= base &&
-      address - base + text.size() <= ascii_size_) {
-    const auto start = static_cast<Py_ssize_t>(address - base);
-    return checked(
-        PyUnicode_Substring(ascii_input_, start, start + static_cast<Py_ssize_t>(text.size())));
-  }
-  return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
-
-PyBuilder::Value PyBuilder::make_key(Scalar&& scalar) {
-  // Decoded quoted keys own their text, which dies with the scalar: those are not cached.
-  if (scalar.kind() != Scalar::Kind::Str || scalar.is_owned() ||
-      scalar.as_str().size() > KeyCache::kMaxKeyLength) {
-    return make_value(std::move(scalar));
-  }
-  std::string_view text = scalar.as_str();
-  if (PyObject* cached = keys_.find(text, KeyCache::Bytes::StringText)) {
-    return PyRef::steal(cached);
-  }
-  PyRef key = make_value(std::move(scalar));
-  keys_.store(text, KeyCache::Bytes::StringText, key.get());
-  return key;
-}
-
-PyBuilder::Value PyBuilder::make_block_key(Scalar&& scalar, std::string_view source) {
-  // Only strings are shared: one NaN object under two keys would make them one key.
-  const bool keep = scalar.kind() == Scalar::Kind::Str && source.size() <= KeyCache::kMaxKeyLength;
-  PyRef key = make_value(std::move(scalar));
-  if (keep) {
-    keys_.store(source, KeyCache::Bytes::SourceText, key.get());
-  }
-  return key;
-}
-
-PyBuilder::Value PyBuilder::make_string_value(std::string text) {
-  return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
-
-std::string PyBuilder::describe_key(const Value& key) {
-  PyRef repr = checked(PyObject_Repr(key.get()));
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(repr.get(), &size);
-  if (data == nullptr) api_call_failed();
-  return std::string(data, static_cast<std::size_t>(size));
-}
 
 namespace {
 
@@ -150,38 +17,117 @@ namespace {
 PyObject* corvane_error_class = nullptr;
 PyObject* parse_error_class = nullptr;
 PyObject* unsupported_error_class = nullptr;
-PyObject* internal_error_class = nullptr;
 bool module_initialised = false;
 
-// The class for failures of the interpreter itself. It derives from BaseException so that
-// ordinary `except Exception` handlers do not swallow it. Module initialisation creates it,
-// so that raising it never has to.
-PyObject* internal_error() {
-  if (internal_error_class == nullptr) {
-    internal_error_class =
-        PyErr_NewException("corvane.InternalError", PyExc_BaseException, nullptr);
+// The file an error names: set (as `_path`) only on the errors of the package's `load_file`,
+// whose text then starts "PATH:N: " instead of "line N: ".
+PyRef stored_path(PyObject* error) {
+  PyObject* path = PyObject_GetAttrString(error, "_path");
+  if (path == nullptr) PyErr_Clear();
+  return PyRef::steal(path);
+}
+
+// Reads the line number and the message back from the error's one argument. Keeping them in
+// the text rather than beside it leaves `args` as it always was, and pickling and copying,
+// which keep `args`, keep them too.
+bool read_position(PyObject* error, std::uint64_t& line, std::string_view& message) {
+  PyRef args = PyRef::steal(PyObject_GetAttrString(error, "args"));
+  if (!args || !PyTuple_Check(args.get()) || PyTuple_Size(args.get()) != 1) {
+    PyErr_Clear();
+    return false;
   }
-  return internal_error_class;
+  PyObject* text = PyTuple_GetItem(args.get(), 0);
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_Check(text) ? PyUnicode_AsUTF8AndSize(text, &size) : nullptr;
+  if (data == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  std::string_view rest(data, static_cast<std::size_t>(size));
+  std::string prefix = "line ";
+  if (PyRef path = stored_path(error); path && PyUnicode_Check(path.get())) {
+    prefix = utf8_of(path.get()) + ":";
+    PyErr_Clear();
+  }
+  if (!rest.starts_with(prefix)) return false;
+  rest.remove_prefix(prefix.size());
+  std::size_t digits = 0;
+  line = 0;
+  // Nineteen digits always fit in 64 bits.
+  while (digits < rest.size() && digits < 19 && rest[digits] >= '0' && rest[digits] <= '9') {
+    line = line * 10 + static_cast<std::uint64_t>(rest[digits] - '0');
+    ++digits;
+  }
+  if (digits == 0 || rest.substr(digits, 2) != ": ") return false;
+  // `data` stays valid while the error holds its argument.
+  message = rest.substr(digits + 2);
+  return true;
 }
 
-// Raises the internal error with `head` and `tail` as its message, followed by `separator` and
-// a description of the interpreter's pending error if there is one. Only Python objects are
-// built: this runs when memory may have run out, and must not throw. When even the message
-// cannot be made, the interpreter's own MemoryError is left set.
-void raise_internal(const char* head, const char* tail = "", const char* separator = ": ") {
-  PyRef description = take_error_description();
-  PyObject* cls = internal_error();
-  if (cls == nullptr) return;
-  PyRef message = PyRef::steal(
-      description ? PyUnicode_FromFormat("%s%s%s%U", head, tail, separator, description.get())
-                  : PyUnicode_FromFormat("%s%s", head, tail));
-  if (message) PyErr_SetObject(cls, message.get());
+PyObject* no_position(PyObject* error, const char* attribute) {
+  PyRef name =
+      PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(error)), "__name__"));
+  if (!name) return nullptr;
+  PyErr_Format(PyExc_AttributeError,
+               "'%U' object has no attribute '%s': its text does not start with a line number",
+               name.get(), attribute);
+  return nullptr;
 }
 
-PyObject* exception_class(PyObject*& slot, const char* name, PyObject* base) {
+PyObject* error_line(PyObject*, PyObject* error) {
+  std::uint64_t line = 0;
+  std::string_view message;
+  if (!read_position(error, line, message)) return no_position(error, "line");
+  return PyLong_FromUnsignedLongLong(line);
+}
+
+PyObject* error_message(PyObject*, PyObject* error) {
+  std::uint64_t line = 0;
+  std::string_view message;
+  if (!read_position(error, line, message)) return no_position(error, "message");
+  return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "strict");
+}
+
+PyObject* error_path(PyObject*, PyObject* error) {
+  PyRef path = stored_path(error);
+  if (!path) Py_RETURN_NONE;
+  return path.release();
+}
+
+PyMethodDef error_line_getter = {"line", error_line, METH_O, nullptr};
+PyMethodDef error_message_getter = {"message", error_message, METH_O, nullptr};
+PyMethodDef error_path_getter = {"path", error_path, METH_O, nullptr};
+
+// Adds a read-only property to a class namespace.
+bool add_property(PyObject* namespace_, PyMethodDef* getter, const char* doc) {
+  PyRef function = PyRef::steal(PyCFunction_NewEx(getter, nullptr, nullptr));
+  PyRef doc_text = PyRef::steal(PyUnicode_FromString(doc));
+  if (!function || !doc_text) return false;
+  PyRef property = PyRef::steal(
+      PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PyProperty_Type), function.get(),
+                                   Py_None, Py_None, doc_text.get(), nullptr));
+  return property && PyDict_SetItemString(namespace_, getter->ml_name, property.get()) == 0;
+}
+
+// The namespace of CorvaneError: where an error stands, as attributes that every subclass has.
+PyRef error_namespace() {
+  PyRef namespace_ = PyRef::steal(PyDict_New());
+  if (!namespace_ ||
+      !add_property(namespace_.get(), &error_line_getter, "The number of the line at fault.") ||
+      !add_property(namespace_.get(), &error_message_getter,
+                    "What is wrong, without the line number.") ||
+      !add_property(namespace_.get(), &error_path_getter,
+                    "The file the error is in, for an error of load_file; None otherwise.")) {
+    return PyRef();
+  }
+  return namespace_;
+}
+
+PyObject* exception_class(PyObject*& slot, const char* name, PyObject* base,
+                          PyObject* namespace_ = nullptr) {
   if (slot != nullptr) return slot;
   if (base == nullptr) return nullptr;
-  PyObject* created = PyErr_NewExceptionWithDoc(name, nullptr, base, nullptr);
+  PyObject* created = PyErr_NewExceptionWithDoc(name, nullptr, base, namespace_);
   if (created == nullptr) {
     raise_internal("Failed to initialize new exception type.", "", " ");
     return nullptr;
@@ -195,7 +141,11 @@ PyObject* exception_class(PyObject*& slot, const char* name, PyObject* base) {
 }
 
 PyObject* corvane_error() {
-  return exception_class(corvane_error_class, "corvane.CorvaneError", PyExc_ValueError);
+  if (corvane_error_class != nullptr) return corvane_error_class;
+  PyRef namespace_ = error_namespace();
+  if (!namespace_) return nullptr;
+  return exception_class(corvane_error_class, "corvane.CorvaneError", PyExc_ValueError,
+                         namespace_.get());
 }
 PyObject* parse_error() {
   return exception_class(parse_error_class, "corvane.ParseError", corvane_error());
@@ -205,93 +155,11 @@ PyObject* unsupported_error() {
                          corvane_error());
 }
 
-void raise_load_error(const LoadError& error) {
-  PyObject* cls = error.kind == ErrorKind::Syntax ? parse_error() : unsupported_error();
-  if (cls == nullptr) return;
-  std::string text = "line " + std::to_string(error.line) + ": " + error.message;
-  PyRef message = PyRef::steal(
-      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-  if (message) PyErr_SetObject(cls, message.get());
-}
-
-std::string type_name(PyObject* object) {
-  PyRef name = PyRef::steal(
-      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
-  if (!name || !PyUnicode_Check(name.get())) {
-    PyErr_Clear();
-    return "?";
-  }
-  return utf8_of(name.get());
-}
-
-void argument_type_error(const char* argument, const char* expected, PyObject* given) {
-  std::string text = std::string("load() argument '") + argument + "' must be " + expected +
-                     ", not " + type_name(given);
-  PyErr_SetString(PyExc_TypeError, text.c_str());
-}
-
-// numpy's boolean scalars (numpy.bool_, named `bool` in numpy 2), recognised without
-// importing numpy.
-bool is_numpy_bool(PyObject* object) {
-  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
-  PyRef module = PyRef::steal(PyObject_GetAttrString(type, "__module__"));
-  if (!module || !PyUnicode_Check(module.get())) {
-    PyErr_Clear();
-    return false;
-  }
-  if (utf8_of(module.get()) != "numpy") {
-    PyErr_Clear();
-    return false;
-  }
-  std::string name = type_name(object);
-  return name == "bool_" || name == "bool";
-}
-
-// An omitted flag is false; otherwise only a bool (or numpy's bool) is accepted.
-std::optional<bool> read_flag(PyObject* object, const char* argument) {
-  if (object == nullptr || object == Py_False) return false;
-  if (object == Py_True) return true;
-  if (is_numpy_bool(object)) {
-    int truth = PyObject_IsTrue(object);
-    if (truth < 0) return std::nullopt;
-    return truth == 1;
-  }
-  argument_type_error(argument, "bool", object);
-  return std::nullopt;
-}
-
-// The UTF-8 text of `input`, read in place: an ASCII string holds it already, and any other
-// string keeps the form the interpreter makes here for as long as the string lives (as after
-// any other call that asks for it), so no second copy is made for the call.
-std::optional<std::string_view> utf8_text(PyObject* input) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(input, &size);
-  if (data == nullptr) return std::nullopt;
-  return std::string_view(data, static_cast<std::size_t>(size));
-}
-
 template <bool Strict, bool Yaml11Bools>
 Result<PyRef> parse_with(PyObject* input, std::string_view text) {
   PySink<Strict, Yaml11Bools> sink(input, text);
   Parser<PySink<Strict, Yaml11Bools>> parser(text, sink);
   return parser.parse();
-}
-
-// The first C++ exception thrown in a thread allocates the runtime's state for that thread
-// (and, once per process, the unwinder's), and the C library ends the process when that
-// allocation fails. So none may be left to the moment memory runs out: initialisation throws
-// once, and every call of `load` reaches the state of its own thread before parsing.
-void prepare_exceptions() {
-  try {
-    throw InternalFailure{"Initialisation"};
-  } catch (const InternalFailure&) {
-  }
-}
-
-void prepare_thread_exceptions() {
-  // Asking for the count reaches the state; reading it through `volatile` keeps the call.
-  volatile int in_flight = std::uncaught_exceptions();
-  static_cast<void>(in_flight);
 }
 
 PyObject* bind_and_load(PyObject* args, PyObject* kwargs) {
@@ -315,39 +183,26 @@ PyObject* bind_and_load(PyObject* args, PyObject* kwargs) {
     return nullptr;
   }
   if (!PyUnicode_Check(input)) {
-    argument_type_error("input", "str", input);
+    argument_type_error("load", "input", "str", input);
     return nullptr;
   }
   const std::optional<std::string_view> text = utf8_text(input);
   if (!text) return nullptr;
-  const std::optional<bool> strict = read_flag(strict_arg, "strict");
+  const std::optional<bool> strict = read_flag(strict_arg, "load", "strict");
   if (!strict) return nullptr;
-  const std::optional<bool> yaml_1_1_bools = read_flag(bools_arg, "yaml_1_1_bools");
+  const std::optional<bool> yaml_1_1_bools = read_flag(bools_arg, "load", "yaml_1_1_bools");
   if (!yaml_1_1_bools) return nullptr;
   Result<PyRef> result = *strict ? (*yaml_1_1_bools ? parse_with<true, true>(input, *text)
                                                     : parse_with<true, false>(input, *text))
                                  : (*yaml_1_1_bools ? parse_with<false, true>(input, *text)
                                                     : parse_with<false, false>(input, *text));
   if (result) return result->release();
-  raise_load_error(result.error());
+  raise_load_error(result.error(), parse_error(), unsupported_error());
   return nullptr;
 }
 
-// No C++ exception reaches the interpreter: whatever escapes becomes the internal error.
 PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
-  prepare_thread_exceptions();
-  try {
-    return bind_and_load(args, kwargs);
-  } catch (const InternalFailure& failure) {
-    raise_internal(failure.operation, " failed");
-  } catch (const std::bad_alloc&) {
-    raise_internal("Memory allocation failed");
-  } catch (const std::exception& exception) {
-    raise_internal("Unexpected C++ exception: ", exception.what());
-  } catch (...) {
-    raise_internal("Unexpected C++ exception");
-  }
-  return nullptr;
+  return run_guarded([&] { return bind_and_load(args, kwargs); });
 }
 
 PyMethodDef load_method = {
@@ -385,9 +240,8 @@ PyMODINIT_FUNC PyInit__corvane(void) {
     return nullptr;
   }
   PyRef module = PyRef::steal(PyModule_Create(&module_definition));
-  if (!module || internal_error() == nullptr) return nullptr;
+  if (!module || !prepare_internal_failures()) return nullptr;
   module_initialised = true;
-  prepare_exceptions();
   PyRef module_name = PyRef::steal(PyUnicode_FromString("_corvane"));
   if (!module_name) return nullptr;
   PyRef function = PyRef::steal(PyCFunction_NewEx(&load_method, module.get(), module_name.get()));

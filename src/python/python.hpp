@@ -56,6 +56,13 @@ struct InternalFailure {
   const char* operation;  // what failed, a constant text
 };
 
+// The UTF-8 text of a str; empty when it has none (the interpreter's error is left set).
+std::string utf8_of(PyObject* text);
+
+// "TypeName: message" for the pending interpreter error, which is cleared; null when no error
+// is pending or no description can be made.
+PyRef take_error_description();
+
 // Key objects already made during one call, looked up by bytes of the input. One object per
 // distinct key saves the allocation, the decoding and, above all, the hashing that every
 // dict insertion would otherwise repeat. A slot is simply overwritten on a collision, so the
@@ -215,6 +222,8 @@ class PyBuilder {
   Value make_block_key(Scalar&& scalar, std::string_view source);
   Value make_string_value(std::string text);
   std::string describe_key(const Value& key);
+  // Lines are not kept: `load` pays nothing for the reports.
+  CORVANE_ALWAYS_INLINE void report_line(const PyRef&, std::uint64_t) {}
 
  private:
   Value make_str(std::string_view text);

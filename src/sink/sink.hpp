@@ -3,6 +3,7 @@
 #pragma once
 
 #include <concepts>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,7 +19,7 @@ namespace corvane {
 template <class S>
 concept ValueSink =
     requires(S sink, typename S::Value value, typename S::Map& map, typename S::Seq& seq,
-             Scalar scalar, std::string text, std::string_view view) {
+             Scalar scalar, std::string text, std::string_view view, std::uint64_t line) {
       { S::strict } -> std::convertible_to<bool>;
       { S::yaml_1_1_bools } -> std::convertible_to<bool>;
       requires std::movable<typename S::Value>;
@@ -44,6 +45,12 @@ concept ValueSink =
       { sink.make_string_value(std::move(text)) } -> std::same_as<typename S::Value>;
       // How a key is shown in a duplicate-key message.
       { sink.describe_key(value) } -> std::same_as<std::string>;
+      // Where entries begin: the next entry of `map` (its key) or item of `seq` (its dash) starts
+      // on `line`; every entry of a flow collection is on the collection's line. Reported after
+      // the container has taken any value still owed to its previous entry. A sink that keeps
+      // no lines does nothing here.
+      sink.report_line(map, line);
+      sink.report_line(seq, line);
     };
 
 }  // namespace corvane

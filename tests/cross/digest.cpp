@@ -102,6 +102,8 @@ class DigestSink {
   std::optional<Value> find_block_key(std::string_view) { return std::nullopt; }
   Value make_string_value(std::string text) { return Value{mix(mix(6) ^ hash_text(text))}; }
   std::string describe_key(const Value& key) { return hex(key.digest); }
+  void report_line(const Map&, std::uint64_t) {}
+  void report_line(const Seq&, std::uint64_t) {}
 
   static std::string hex(std::uint64_t value) {
     char out[17];

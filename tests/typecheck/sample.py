@@ -3,7 +3,8 @@ it with `mypy --strict` and runs it. Each `type: ignore` marks a misuse the stub
 mypy --strict reports an ignore that is not needed, so a stub that accepted it fails the check."""
 
 import os
-from collections.abc import Sequence
+import pathlib
+from collections.abc import Mapping, Sequence
 
 from typing_extensions import assert_type
 
@@ -56,6 +57,21 @@ version: str = corvane.__version__
 names: list[str] = corvane.__all__ + _corvane.__all__
 assert main(["--check", os.devnull]) == 0
 
+value, lines = corvane.load_with_lines("a:\n  - 1\n", strict=False, yaml_1_1_bools=False)
+assert_type(value, corvane.Value)
+assert_type(lines, corvane.Lines)
+where: Mapping[corvane.Path, int] = lines
+assert lines[("a", 0)] == 2 and lines.find(("a", 5)) == 1 and dict(where) == {(): 1, ("a",): 1, ("a", 0): 2}
+try:
+    corvane.load("a: 1\nb: &x 2")
+except corvane.CorvaneError as exc:
+    line: int = exc.line
+    message: str = exc.message
+    path: str | None = exc.path
+    assert (line, message, path) == (2, "Anchors are not supported in Corvane", None)
+file_value: corvane.Value = corvane.load_file(pathlib.Path(os.devnull), strict=True)
+assert corvane.load_file(os.devnull) is None and file_value is None
+
 
 def misuses() -> None:  # checked, never called
     corvane.load(b"a: 1")  # type: ignore[arg-type]
@@ -64,6 +80,11 @@ def misuses() -> None:  # checked, never called
     count: int = corvane.load("1")  # type: ignore[assignment]
     text: str = setting(config)  # type: ignore[assignment]
     corvane.ParseError("line 1: x").lineno  # type: ignore[attr-defined]
+    corvane.ParseError("line 1: x").line = 2  # type: ignore[misc]
+    corvane.load_with_lines("a", strict=None)  # type: ignore[arg-type]
+    lines[("a",)] = 3  # type: ignore[index]
+    lines.find("a")  # type: ignore[arg-type]
+    corvane.load_file(b"x.yaml")  # type: ignore[arg-type]
     status: str = main([])  # type: ignore[assignment]
     size: int = corvane.dump(config)  # type: ignore[assignment]
     corvane.dump(config, 4)  # type: ignore[call-arg]

@@ -1,0 +1,111 @@
+// Argument reading and exception raising shared by the entry points of both extension modules.
+#include "python/entry.hpp"
+
+namespace corvane {
+
+namespace {
+
+// The class for failures of the interpreter itself, one per extension module. It derives from
+// BaseException so that ordinary `except Exception` handlers do not swallow it.
+PyObject* internal_error_class = nullptr;
+
+PyObject* internal_error() {
+  if (internal_error_class == nullptr) {
+    internal_error_class =
+        PyErr_NewException("corvane.InternalError", PyExc_BaseException, nullptr);
+  }
+  return internal_error_class;
+}
+
+std::string type_name(PyObject* object) {
+  PyRef name = PyRef::steal(
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
+  if (!name || !PyUnicode_Check(name.get())) {
+    PyErr_Clear();
+    return "?";
+  }
+  return utf8_of(name.get());
+}
+
+// numpy's boolean scalars (numpy.bool_, named `bool` in numpy 2), recognised without
+// importing numpy.
+bool is_numpy_bool(PyObject* object) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
+  PyRef module = PyRef::steal(PyObject_GetAttrString(type, "__module__"));
+  if (!module || !PyUnicode_Check(module.get())) {
+    PyErr_Clear();
+    return false;
+  }
+  if (utf8_of(module.get()) != "numpy") {
+    PyErr_Clear();
+    return false;
+  }
+  std::string name = type_name(object);
+  return name == "bool_" || name == "bool";
+}
+
+}  // namespace
+
+void raise_internal(const char* head, const char* tail, const char* separator) {
+  PyRef description = take_error_description();
+  PyObject* cls = internal_error();
+  if (cls == nullptr) return;
+  PyRef message = PyRef::steal(
+      description ? PyUnicode_FromFormat("%s%s%s%U", head, tail, separator, description.get())
+                  : PyUnicode_FromFormat("%s%s", head, tail));
+  if (message) PyErr_SetObject(cls, message.get());
+}
+
+bool prepare_internal_failures() {
+  try {
+    throw InternalFailure{"Initialisation"};
+  } catch (const InternalFailure&) {
+  }
+  return internal_error() != nullptr;
+}
+
+void prepare_thread_exceptions() {
+  // Asking for the count reaches the state; reading it through `volatile` keeps the call.
+  volatile int in_flight = std::uncaught_exceptions();
+  static_cast<void>(in_flight);
+}
+
+void raise_load_error(const LoadError& error, PyObject* parse_error, PyObject* unsupported_error) {
+  PyObject* cls = error.kind == ErrorKind::Syntax ? parse_error : unsupported_error;
+  if (cls == nullptr) return;
+  std::string text = "line " + std::to_string(error.line) + ": " + error.message;
+  PyRef message = PyRef::steal(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  if (message) PyErr_SetObject(cls, message.get());
+}
+
+void argument_type_error(const char* function, const char* argument, const char* expected,
+                         PyObject* given) {
+  std::string text = std::string(function) + "() argument '" + argument + "' must be " + expected +
+                     ", not " + type_name(given);
+  PyErr_SetString(PyExc_TypeError, text.c_str());
+}
+
+std::optional<bool> read_flag(PyObject* object, const char* function, const char* argument) {
+  if (object == nullptr || object == Py_False) return false;
+  if (object == Py_True) return true;
+  if (is_numpy_bool(object)) {
+    int truth = PyObject_IsTrue(object);
+    if (truth < 0) return std::nullopt;
+    return truth == 1;
+  }
+  argument_type_error(function, argument, "bool", object);
+  return std::nullopt;
+}
+
+// An ASCII string holds its UTF-8 text already, and any other string keeps the form the
+// interpreter makes here for as long as the string lives (as after any other call that asks
+// for it), so no second copy is made for the call.
+std::optional<std::string_view> utf8_text(PyObject* input) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(input, &size);
+  if (data == nullptr) return std::nullopt;
+  return std::string_view(data, static_cast<std::size_t>(size));
+}
+
+}  // namespace corvane
