@@ -25,6 +25,16 @@ def test_version_comes_from_the_installed_metadata():
     assert corvane.__version__ == importlib.metadata.version("corvane")
 
 
+def test_import_needs_neither_the_installed_metadata_nor_typing():
+    code = "import sys, corvane; print(sorted({'importlib.metadata', 'typing'} & set(sys.modules)))"
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, timeout=120, check=True)
+    assert run.stdout == b"[]\n"
+
+
+def test_dir_shows_the_public_names_only():
+    assert [name for name in dir(corvane) if not name.startswith("__")] == sorted(corvane.__all__)
+
+
 def failed_load(text, **flags):
     with pytest.raises(corvane.CorvaneError) as info:
         corvane.load(text, **flags)

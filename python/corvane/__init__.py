@@ -1,14 +1,22 @@
 """Corvane: a strict, fast loader for the small subset of YAML that configuration files use."""
 
-from importlib.metadata import version as _version
-from typing import TypeAlias, Union
-
 from _corvane import CorvaneError, ParseError, UnsupportedFeatureError, load
 
-__all__ = ["load", "CorvaneError", "ParseError", "UnsupportedFeatureError", "Scalar", "Value"]
-__version__: str = _version("corvane")
+__all__ = [
+    "load",
+    "CorvaneError",
+    "ParseError",
+    "UnsupportedFeatureError",
+    "Scalar",
+    "Value",
+]
+
+# The package's version, read from here by the build (pyproject.toml), so that importing the
+# package does not have to look up its installed metadata.
+__version__ = "0.1.0"
 
 # What `load` can return, for annotations: a scalar, or lists and dicts of values. Mapping keys
-# are always scalars, since flow collections are not accepted as keys.
-Scalar: TypeAlias = Union[str, int, float, bool, None]
-Value: TypeAlias = Union[dict[Scalar, "Value"], list["Value"], Scalar]
+# are always scalars, since flow collections are not accepted as keys. Written without the
+# typing module, which would cost more to import than the extension does.
+Scalar = str | int | float | bool | None
+Value = dict[Scalar, "Value"] | list["Value"] | Scalar
