@@ -28,6 +28,10 @@ SHARED = pathlib.Path(os.environ.get("CORVANE_SHARED") or pathlib.Path(__file__)
 SKIPPED_WITHOUT_SHARED = "skipped without shared data"
 
 
+def pytest_configure(config):
+    config.addinivalue_line("markers", "slow: builds Corvane from scratch, for minutes; deselect with -m 'not slow'")
+
+
 def pytest_report_teststatus(report, config):
     """Tests skipped for want of the shared data are counted apart in the summary line, so
     that a green run without it is not mistaken for the whole suite."""
