@@ -23,4 +23,5 @@ export PYTHONMALLOC=malloc
 export PYTHONPATH="$PWD/build/sanitize${PYTHONPATH:+:$PYTHONPATH}"
 python -c 'import _corvane, sys; assert _corvane.__file__.startswith(sys.argv[1]), _corvane.__file__' \
   "$PWD/build/sanitize"
-python -m pytest -q -p no:cacheprovider tests "$@"
+# The slow tests build Corvane again for themselves (the pre-commit hook), not this build.
+python -m pytest -q -p no:cacheprovider -m "not slow" tests "$@"
