@@ -2,8 +2,9 @@
 from a commit of this repository (uncommitted changes included) into an environment of its
 own and runs the hook on small repositories of good and bad YAML files.
 
-Building that environment compiles the extension from scratch: about two minutes on two
-cores, once for the module (marked `slow`; deselect with `-m "not slow"`)."""
+try-repo builds that environment in a store of its own every time, compiling the extension
+from scratch: about two minutes a case on two cores (marked `slow`; deselect with
+`-m "not slow"`)."""
 
 import os
 import re
@@ -52,19 +53,14 @@ def hook_repository(tmp_path_factory):
     return clone
 
 
-@pytest.fixture(scope="module")
-def pre_commit_home(tmp_path_factory):
-    return tmp_path_factory.mktemp("pre-commit-home")
-
-
-def try_repo(hook_repository, pre_commit_home, tmp_path, files):
+def try_repo(hook_repository, tmp_path, files):
     for name, text in files.items():
         path = tmp_path / name
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(text if isinstance(text, bytes) else text.encode())
     git("init", "-q", cwd=tmp_path)
     git("add", "-A", cwd=tmp_path)
-    env = dict(os.environ, PRE_COMMIT_HOME=str(pre_commit_home))
+    env = dict(os.environ, PRE_COMMIT_HOME=str(tmp_path / ".cache"))
     result = subprocess.run([sys.executable, "-m", "pre_commit", "try-repo", "--color", "never", str(hook_repository),
                              "corvane", "--all-files"], cwd=tmp_path, env=env, capture_output=True, timeout=1800)
     lines = result.stdout.decode().splitlines()
@@ -82,15 +78,15 @@ GOOD = {
 }
 
 
-def test_hook_passes_a_repository_whose_yaml_files_load(hook_repository, pre_commit_home, tmp_path):
-    status, outcome, problems, result = try_repo(hook_repository, pre_commit_home, tmp_path, GOOD)
+def test_hook_passes_a_repository_whose_yaml_files_load(hook_repository, tmp_path):
+    status, outcome, problems, result = try_repo(hook_repository, tmp_path, GOOD)
     assert (status, outcome, problems) == (0, ["corvane...Passed"], []), result
 
 
-def test_hook_fails_on_each_bad_file_and_refuses_duplicate_keys(hook_repository, pre_commit_home, tmp_path):
+def test_hook_fails_on_each_bad_file_and_refuses_duplicate_keys(hook_repository, tmp_path):
     files = {**GOOD, "twice.yaml": "a: 1\nb: 2\na: 3\n", "deploy/anchor.yml": "base: &b 1\n",
              "latin1.yaml": b"name: caf\xe9\n"}
-    status, outcome, problems, result = try_repo(hook_repository, pre_commit_home, tmp_path, files)
+    status, outcome, problems, result = try_repo(hook_repository, tmp_path, files)
     assert (status, outcome) == (1, ["corvane...Failed"]), result
     assert sorted(problems) == [
         "deploy/anchor.yml:1: Anchors are not supported in Corvane",
