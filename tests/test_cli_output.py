@@ -9,7 +9,6 @@ import select
 import subprocess
 import sys
 import termios
-import time
 
 import pytest
 
@@ -111,11 +110,14 @@ def test_full_non_blocking_output_is_waited_for_without_spinning(unbuffered):
     os.close(write_end)
     process.stdin.write(document)
     process.stdin.close()
-    # Once the pipe is full and stays full, the writer must be asleep, not retrying.
-    filled = -1
-    while filled != bytes_waiting(read_end):
-        filled = bytes_waiting(read_end)
-        select.select([], [], [], 0.2)
+    # Once the pipe is full, the writer must fall asleep and stay asleep, not retry.
+    capacity = fcntl.fcntl(read_end, fcntl.F_GETPIPE_SZ)
+    while bytes_waiting(read_end) < capacity and process.poll() is None:
+        select.select([], [], [], 0.01)
+    for _ in range(1000):
+        if process_state(process.pid) == "S":
+            break
+        select.select([], [], [], 0.01)
     states = set()
     for _ in range(20):
         states.add(process_state(process.pid))
