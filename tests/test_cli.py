@@ -258,3 +258,12 @@ def test_long_problem_lines_are_cut(tmp_path, document, message, report):
     with pytest.raises(corvane.CorvaneError) as info:
         corvane.load(document, strict=True)
     assert info.value.args == (message,)
+
+
+def test_main_in_process_writes_to_a_replaced_standard_output(capsys, tmp_path):
+    from corvane.cli import main
+    assert main(["--indent", "0", str(EXAMPLES[0])]) == 0
+    assert main(["--check", str(EXAMPLES[0]), str(tmp_path / "missing.yaml")]) == 1
+    value = corvane.load(EXAMPLES[0].read_text(encoding="utf-8"))
+    assert capsys.readouterr() == (json.dumps(value, ensure_ascii=False) + "\n"
+                                   + f"{tmp_path}/missing.yaml: cannot read: No such file or directory\n", "")

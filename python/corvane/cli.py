@@ -259,15 +259,15 @@ class Output:
         if self.stream is None:
             raise OutputError(f"cannot write to {self.name}: it is closed")
         try:
-            # Whatever the stream holds goes first; then its descriptor is written directly.
-            self.stream.flush()
             fd = self.stream.fileno()
         except (AttributeError, OSError, ValueError):
-            fd = None
+            fd = None  # a replaced stream without a descriptor, as under a test runner
         try:
-            if fd is None:  # a replaced stream without a descriptor, as under a test runner
+            if fd is None:
                 self.stream.write(data.decode("utf-8", "surrogateescape"))
             else:
+                # Whatever the stream holds goes first; then its descriptor is written directly.
+                self.stream.flush()
                 write_all(fd, data)
         except BrokenPipeError:
             raise
