@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole benchmark from a fresh clone: builds Corvane into .venv-bench with the peers of
 # bench/requirements.txt, builds the parse-only timer, generates the corpora (bench/data) and
-# prints the tables. Extra arguments go to bench/bench.py (--quick, --corpora, --details, ...).
+# prints the tables, the loaders' and then the writers'. Extra arguments go to bench/bench.py (--quick, --corpora, --details, ...).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 VENV=${CORVANE_BENCH_VENV:-.venv-bench}
@@ -12,7 +12,7 @@ python -m pip install -q --disable-pip-version-check .
 
 # The parse-only timer: the extension's sources and release flags, with the null sink in place
 # of Python; a program, and a library that bench.py times in its own rounds.
-SOURCES=(src/scalar/scalar.cpp src/flow/flow.cpp src/parser/feed/feed.cpp
+SOURCES=(src/text/utf8.cpp src/scalar/scalar.cpp src/flow/flow.cpp src/parser/feed/feed.cpp
          src/parser/scan/scan.cpp src/parser/block/block.cpp bench/parse_only.cpp)
 OUT=bench/out
 mkdir -p "$OUT/obj"
@@ -31,4 +31,6 @@ if [[ ! -f $OUT/libparse_only.so || ! -x $OUT/parse_only ||
   "$CXX" -shared "${OBJECTS[@]}" -o "$OUT/libparse_only.so"
 fi
 
-exec python bench/bench.py "$@"
+python bench/bench.py "$@"
+# The writer: dump beside json.dumps, orjson.dumps and PyYAML's CSafeDumper.
+exec python bench/bench_dump.py "$@"

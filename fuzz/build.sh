@@ -13,6 +13,6 @@ mkdir -p fuzz/out
   -g -O1 -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -Wall -Wextra -Wpedantic -Isrc -Ifuzz \
-  src/scalar/scalar.cpp src/flow/flow.cpp src/parser/feed/feed.cpp \
+  src/text/utf8.cpp src/scalar/scalar.cpp src/flow/flow.cpp src/parser/feed/feed.cpp \
   src/parser/scan/scan.cpp src/parser/block/block.cpp fuzz/parser_fuzzer.cpp \
   -o fuzz/out/parser_fuzzer

@@ -23,5 +23,13 @@ export PYTHONMALLOC=malloc
 export PYTHONPATH="$PWD/build/sanitize${PYTHONPATH:+:$PYTHONPATH}"
 python -c 'import _corvane, sys; assert _corvane.__file__.startswith(sys.argv[1]), _corvane.__file__' \
   "$PWD/build/sanitize"
+# corvane._native lives inside the package: a copy of the package around the sanitized module
+# takes the place of the installed one.
+rm -rf build/sanitize/package && mkdir -p build/sanitize/package/corvane
+cp python/corvane/*.py python/corvane/*.pyi python/corvane/py.typed build/sanitize/package/corvane/
+cp build/sanitize/_native*.so build/sanitize/package/corvane/
+export PYTHONPATH="$PWD/build/sanitize/package:$PYTHONPATH"
+python -c 'import corvane._native as m, sys; assert m.__file__.startswith(sys.argv[1]), m.__file__' \
+  "$PWD/build/sanitize/package"
 # The slow tests build Corvane again for themselves (the pre-commit hook), not this build.
 python -m pytest -q -p no:cacheprovider -m "not slow" tests "$@"

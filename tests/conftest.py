@@ -44,7 +44,7 @@ def pytest_terminal_summary(terminalreporter):
     skipped = len(terminalreporter.stats.get(SKIPPED_WITHOUT_SHARED, []))
     if skipped:
         terminalreporter.write_line(
-            f"{skipped} tests skipped without shared data: {SHARED} is absent, so the YAML test suite "
+            f"{skipped} test{'s' * (skipped != 1)} skipped without shared data: {SHARED} is absent, so the YAML test suite "
             "and the real-world corpus were not run (set CORVANE_SHARED to their folder)", yellow=True)
 
 

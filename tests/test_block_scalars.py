@@ -55,6 +55,14 @@ LEADING = "A leading empty line in a block scalar is more indented than the firs
     pytest.param("a: |\n  ---\n  %x\n  ? y\n  # c\n  - z: w", {"a": "---\n%x\n? y\n# c\n- z: w\n"}, id="content-lines-not-checked"),
     pytest.param("a: |\n  x\n# c\nb: 1", {"a": "x\n", "b": 1}, id="comment-line-ends-scalar"),
     pytest.param("a: |+\r\n  x\r\n\r\n  y\r\r\n", {"a": "x\n\ny\n"}, id="crlf-lines"),
+    pytest.param("a: |\n  x\r\r\n\r\n  y\r", {"a": "x\n\ny\n"}, id="carriage-returns-end-of-input"),
+    # runs of blank lines
+    pytest.param("a: |+2\n", {"a": ""}, id="digit-keep-at-end-of-input-is-empty"),
+    pytest.param("a: |\n \t \n  x", {"a": " \nx\n"}, id="leading-blank-keeps-bytes-beyond-indent"),
+    pytest.param("a: |\n  x\n   \n\n    \t\n  y", {"a": "x\n \n\n  \t\ny\n"}, id="literal-run-keeps-each-lines-whitespace"),
+    pytest.param("a: >-\n  x\n   \n\n    \t\n  y\n\n", {"a": "x\n\n\ny"}, id="folded-run-counts-lines"),
+    pytest.param("a: |\n  x\n" + "\n" * 5000 + "  y\nb: 1", {"a": "x\n" + "\n" * 5000 + "y\n", "b": 1}, id="long-literal-run"),
+    pytest.param("a: >+\n  x\n" + " \n" * 5000 + "  y\n \n", {"a": "x" + "\n" * 5000 + "y\n\n"}, id="long-folded-run-keep"),
 ])
 def test_block_scalar_values(text, expected):
     assert_loads(text, expected)

@@ -16,9 +16,10 @@ CLASSES = [corvane.CorvaneError, corvane.ParseError, corvane.UnsupportedFeatureE
 
 
 def test_reexports_are_the_extension_objects():
-    assert corvane.__all__ == [*_corvane.__all__, "Scalar", "Value"]
+    assert corvane.__all__ == [*_corvane.__all__, "dump", "Scalar", "Value"]
     for name in _corvane.__all__:
         assert getattr(corvane, name) is getattr(_corvane, name), name
+    assert corvane.dump is corvane._native.dump
 
 
 def test_version_comes_from_the_installed_metadata():

@@ -2,6 +2,7 @@
 
     corvane [--strict] [--yaml-1-1-bools] [--indent N] FILE
     corvane --check [--strict] [--yaml-1-1-bools] FILE...
+    corvane --to-yaml [--indent N] FILE
 
 FILE `-` is standard input; with --check a FILE that is a folder stands for the *.yaml and
 *.yml files under it. Problems are reported one a line as `PATH:LINE: message` (or
@@ -21,7 +22,7 @@ import sys
 from collections.abc import Iterator, Sequence
 from typing import TextIO
 
-from corvane import CorvaneError, Scalar, Value, __version__, load
+from corvane import CorvaneError, Scalar, Value, __version__, dump, load
 
 STDIN = "-"
 STDIN_NAME = "<stdin>"
@@ -347,6 +348,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--indent", type=indent_width, metavar="N",
                         help=f"spaces per level of JSON output, 0 to {MAX_INDENT} (default 2); "
                              "0 writes one line")
+    parser.add_argument("--to-yaml", action="store_true",
+                        help="read FILE as JSON and print it as YAML (--indent: 2, 4, 6 or 8)")
     parser.add_argument("--version", action=PrintAndExit, help="show the version and exit")
     return parser
 
@@ -421,11 +424,36 @@ def print_json(path: str, strict: bool, yaml_1_1_bools: bool, indent: int, out: 
     return 0
 
 
+def print_yaml(path: str, indent: int, out: Output) -> int:
+    """The JSON file `path` written as YAML by dump, which load reads back as the same value."""
+    try:
+        try:
+            value = json.loads(read_text(path))
+        except json.JSONDecodeError as exc:
+            raise Problem(f"not valid JSON: {exc.msg}", exc.lineno) from None
+        except RecursionError:
+            raise Problem("cannot read: JSON nested too deeply for the json module") from None
+        try:
+            text = dump(value, indent=indent)
+        except ValueError as exc:
+            raise Problem(f"cannot write as YAML: {exc}") from None
+    except Problem as problem:
+        report_error(problem.report(display_name(path)))
+        return 1
+    out.write_line(text.removesuffix("\n"))
+    return 0
+
+
 def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace | int:
     """The arguments, or the exit status when argparse is done (usage error, --help, --version)."""
     parser = build_parser()
     try:
         args = parser.parse_args(argv)
+        if args.to_yaml:
+            if args.check or args.strict or args.yaml_1_1_bools or len(args.files) != 1:
+                parser.error("--to-yaml takes one FILE and no other option than --indent")
+            if args.indent is not None and args.indent not in (2, 4, 6, 8):
+                parser.error("--indent with --to-yaml must be 2, 4, 6 or 8")
         if args.check and args.indent is not None:
             parser.error("--indent applies to JSON output, not to --check")
         if not args.check and len(args.files) != 1:
@@ -441,9 +469,11 @@ def main(argv: Sequence[str] | None = None) -> int:
         return args
     out = Output(sys.stdout, "standard output")
     try:
+        indent = 2 if args.indent is None else args.indent
+        if args.to_yaml:
+            return print_yaml(args.files[0], indent, out)
         if args.check:
             return check(args.files, args.strict, args.yaml_1_1_bools, out)
-        indent = 2 if args.indent is None else args.indent
         return print_json(args.files[0], args.strict, args.yaml_1_1_bools, indent, out)
     except BrokenPipeError:
         # The reader left early (`corvane big.yaml | head`): end quietly like other filters.

@@ -2,9 +2,19 @@
 #pragma once
 
 #include <cstdint>
-#include <expected>
 #include <string>
 #include <utility>
+#include <version>
+
+#if defined(__cpp_lib_expected) && __cpp_lib_expected >= 202202L
+#include <expected>
+#define CORVANE_HAS_STD_EXPECTED 1
+#else
+#include <optional>
+#include <type_traits>
+#include <variant>
+#define CORVANE_HAS_STD_EXPECTED 0
+#endif
 
 #include "base/attributes.hpp"
 
@@ -21,23 +31,117 @@ struct LoadError {
   std::string message;
 };
 
+#if CORVANE_HAS_STD_EXPECTED
+using std::unexpected;
+
 template <class T>
 using Result = std::expected<T, LoadError>;
+#else
+// g++ 11 has no <expected>, and libstdc++ 12 hides it from clang 16, which reports an older
+// concepts level. What the parser uses of std::expected, with the same spelling.
+template <class E>
+class unexpected {
+ public:
+  template <class G = E>
+    requires std::is_constructible_v<E, G>
+  constexpr explicit unexpected(G&& error) : error_(std::forward<G>(error)) {}
+
+  constexpr E& error() & noexcept { return error_; }
+  constexpr const E& error() const& noexcept { return error_; }
+  constexpr E&& error() && noexcept { return std::move(error_); }
+
+ private:
+  E error_;
+};
+
+template <class E>
+unexpected(E) -> unexpected<E>;
+
+template <class T>
+inline constexpr bool is_unexpected_v = false;
+template <class E>
+inline constexpr bool is_unexpected_v<unexpected<E> > = true;
+
+template <class T, class E>
+class expected {
+ public:
+  using value_type = T;
+  using error_type = E;
+
+  constexpr expected()
+    requires std::is_default_constructible_v<T>
+      : state_(std::in_place_index<0>) {}
+
+  template <class U = T>
+    requires(std::is_constructible_v<T, U> && !std::is_same_v<std::remove_cvref_t<U>, expected> &&
+             !is_unexpected_v<std::remove_cvref_t<U> > &&
+             !std::is_same_v<std::remove_cvref_t<U>, std::in_place_t>)
+  constexpr explicit(!std::is_convertible_v<U, T>) expected(U&& value)
+      : state_(std::in_place_index<0>, std::forward<U>(value)) {}
+
+  template <class G>
+  constexpr expected(const unexpected<G>& failure)
+      : state_(std::in_place_index<1>, failure.error()) {}
+  template <class G>
+  constexpr expected(unexpected<G>&& failure)
+      : state_(std::in_place_index<1>, std::move(failure).error()) {}
+
+  constexpr bool has_value() const noexcept { return state_.index() == 0; }
+  constexpr explicit operator bool() const noexcept { return has_value(); }
+
+  constexpr T& operator*() & noexcept { return *std::get_if<0>(&state_); }
+  constexpr const T& operator*() const& noexcept { return *std::get_if<0>(&state_); }
+  constexpr T&& operator*() && noexcept { return std::move(*std::get_if<0>(&state_)); }
+  constexpr T* operator->() noexcept { return std::get_if<0>(&state_); }
+  constexpr const T* operator->() const noexcept { return std::get_if<0>(&state_); }
+
+  constexpr E& error() & noexcept { return *std::get_if<1>(&state_); }
+  constexpr const E& error() const& noexcept { return *std::get_if<1>(&state_); }
+  constexpr E&& error() && noexcept { return std::move(*std::get_if<1>(&state_)); }
+
+ private:
+  std::variant<T, E> state_;
+};
+
+template <class E>
+class expected<void, E> {
+ public:
+  using value_type = void;
+  using error_type = E;
+
+  constexpr expected() noexcept = default;
+  template <class G>
+  constexpr expected(const unexpected<G>& failure) : error_(failure.error()) {}
+  template <class G>
+  constexpr expected(unexpected<G>&& failure) : error_(std::move(failure).error()) {}
+
+  constexpr bool has_value() const noexcept { return !error_.has_value(); }
+  constexpr explicit operator bool() const noexcept { return has_value(); }
+  constexpr void operator*() const noexcept {}
+
+  constexpr E& error() & noexcept { return *error_; }
+  constexpr const E& error() const& noexcept { return *error_; }
+  constexpr E&& error() && noexcept { return std::move(*error_); }
+
+ private:
+  std::optional<E> error_;
+};
+
+template <class T>
+using Result = expected<T, LoadError>;
+#endif
 
 // Errors are built out of line and kept apart from the code that parses, which stays small.
-CORVANE_COLD inline std::unexpected<LoadError> syntax_error(std::uint64_t line,
-                                                            std::string message) {
-  return std::unexpected(LoadError{ErrorKind::Syntax, line, std::move(message)});
+CORVANE_COLD inline unexpected<LoadError> syntax_error(std::uint64_t line, std::string message) {
+  return unexpected(LoadError{ErrorKind::Syntax, line, std::move(message)});
 }
 
-CORVANE_COLD inline std::unexpected<LoadError> syntax_error(std::uint64_t line,
-                                                            const char* message) {
-  return std::unexpected(LoadError{ErrorKind::Syntax, line, message});
+CORVANE_COLD inline unexpected<LoadError> syntax_error(std::uint64_t line, const char* message) {
+  return unexpected(LoadError{ErrorKind::Syntax, line, message});
 }
 
-CORVANE_COLD inline std::unexpected<LoadError> unsupported(std::uint64_t line,
-                                                           const char* message) {
-  return std::unexpected(LoadError{ErrorKind::Unsupported, line, message});
+CORVANE_COLD inline unexpected<LoadError> unsupported(std::uint64_t line, const char* message) {
+  return unexpected(LoadError{ErrorKind::Unsupported, line, message});
 }
 
 inline constexpr const char* kTabMessage = "Tabs are not permitted; use 2-space indentation";

@@ -1,9 +1,5 @@
 #include "flow/flow.hpp"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -30,50 +26,16 @@ bool is_printable(char32_t code_point) {
   return it == std::begin(kNonPrintable) || code_point > std::prev(it)->last;
 }
 
-// Decodes the UTF-8 character at `i`, advancing `i`. A malformed sequence (which text coming
-// from a Python string never holds) reads as U+FFFD, one byte at a time.
-char32_t decode_utf8(std::string_view text, std::size_t& i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-  if (length == 0 || i + length > text.size()) {
-    ++i;
-    return length == 1 ? lead : 0xFFFD;
-  }
-  char32_t code_point = length == 1 ? lead : lead & (0x7F >> length);
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) {
-      ++i;
-      return 0xFFFD;
-    }
-    code_point = (code_point << 6) | (next & 0x3F);
-  }
-  i += length;
-  return code_point;
-}
-
 // Bytes that the bracket and entry scanners stop at; every other byte is stepped over.
-enum FlowByte : std::uint8_t {
-  kQuote = 1,
-  kOpen = 2,
-  kClose = 4,
-  kComma = 8,
-  kColon = 16,
-};
-
-constexpr std::array<std::uint8_t, 256> kFlowBytes = [] {
-  std::array<std::uint8_t, 256> table{};
-  table['"'] = table['\''] = kQuote;
-  table['['] = table['{'] = kOpen;
-  table[']'] = table['}'] = kClose;
-  table[','] = kComma;
-  table[':'] = kColon;
-  return table;
-}();
+constexpr std::uint16_t kQuote = chars::kFlowQuote;
+constexpr std::uint16_t kOpen = chars::kFlowOpen;
+constexpr std::uint16_t kClose = chars::kFlowClose;
+constexpr std::uint16_t kComma = chars::kFlowComma;
+constexpr std::uint16_t kColon = chars::kFlowColon;
 
 // The first position at or after `i` and before `end` holding one of the `wanted` bytes.
-std::size_t skip_to(std::string_view text, std::size_t i, std::size_t end, std::uint8_t wanted) {
-  while (i < end && (kFlowBytes[static_cast<unsigned char>(text[i])] & wanted) == 0) ++i;
+std::size_t skip_to(std::string_view text, std::size_t i, std::size_t end, std::uint16_t wanted) {
+  while (i < end && !chars::is(text[i], wanted)) ++i;
   return i;
 }
 
@@ -94,11 +56,11 @@ bool is_quote(char c) {
   return c == '"' || c == '\'';
 }
 
-std::unexpected<LoadError> unclosed(char close, std::uint64_t line) {
+unexpected<LoadError> unclosed(char close, std::uint64_t line) {
   return syntax_error(line, std::string("Unclosed flow collection: missing '") + close + "'");
 }
 
-std::unexpected<LoadError> mismatched(char close, char found, std::uint64_t line) {
+unexpected<LoadError> mismatched(char close, char found, std::uint64_t line) {
   return syntax_error(
       line, std::string("Mismatched brackets: expected '") + close + "', found '" + found + "'");
 }
@@ -190,7 +152,7 @@ Result<std::size_t> FlowOutline::check_nested(std::size_t open, std::size_t ordi
   const char close = closing_for(text_[open]);
   if (text_[bracket.close] != close) return mismatched(close, text_[bracket.close], line_);
   if (auto rest = check_rest(bracket.close + 1, item_end); !rest) {
-    return std::unexpected(std::move(rest.error()));
+    return unexpected(std::move(rest.error()));
   }
   return bracket.close;
 }
@@ -202,56 +164,32 @@ Result<void> FlowOutline::check_rest(std::size_t from, std::size_t end) const {
                       "Unexpected content after flow collection: " + quote_for_message(rest));
 }
 
-namespace {
-
-// Bytes at which the quick reader stops inside a plain item. Controls (tab included) stop it
-// too: they may be whitespace that the exact reader trims or a comment marker needs.
-enum PlainStop : std::uint8_t {
-  kStopsValue = 1,
-  kStopsKey = 2,
-};
-
-constexpr std::array<std::uint8_t, 256> kPlainStops = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (int c = 0; c < 0x20; ++c) table[c] = kStopsValue | kStopsKey;
-  for (unsigned char c : std::string_view(",[]{}\"'#\x7F")) table[c] = kStopsValue | kStopsKey;
-  table[':'] = kStopsKey;
-  return table;
-}();
-
-}  // namespace
-
 std::size_t end_of_plain(std::string_view text, std::size_t from, bool is_key) {
-  const std::uint8_t mask = is_key ? kStopsKey : kStopsValue;
+  const std::uint16_t stop = is_key ? chars::kStopsFlowKey : chars::kStopsFlowValue;
   std::size_t i = from;
   const std::size_t size = text.size();
-#if defined(__SSE2__)
-  // Sixteen bytes at a time. With the 0x20 bit set, each of `[{`, `]}`, `"`, `'`, `,` and `#`
-  // meets only itself and a control byte, and control bytes stop an item anyway.
-  const __m128i controls_max = _mm_set1_epi8(0x1F);
-  const __m128i case_bit = _mm_set1_epi8(0x20);
-  const __m128i colon = _mm_set1_epi8(is_key ? ':' : 0x7F);
-  for (; i + 16 <= size; i += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-    const __m128i folded = _mm_or_si128(block, case_bit);
-    const auto is = [](__m128i bytes, char c) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)); };
-    __m128i stops = _mm_cmpeq_epi8(_mm_min_epu8(block, controls_max), block);
-    stops = _mm_or_si128(stops, _mm_or_si128(is(folded, '{'), is(folded, '}')));
-    stops = _mm_or_si128(stops, _mm_or_si128(is(folded, '"'), is(folded, '\'')));
-    stops = _mm_or_si128(stops, _mm_or_si128(is(folded, ','), is(folded, '#')));
-    stops = _mm_or_si128(stops, _mm_or_si128(is(block, 0x7F), _mm_cmpeq_epi8(block, colon)));
-    if (const auto hits = static_cast<unsigned>(_mm_movemask_epi8(stops))) {
-      return i + static_cast<std::size_t>(std::countr_zero(hits));
+  if constexpr (text::kVectorBlocks) {
+    // Sixteen bytes at a time. With the 0x20 bit set, each of `[{`, `]}`, `"`, `'`, `,` and `#`
+    // meets only itself and a control byte, and control bytes stop an item anyway.
+    for (; i + 16 <= size; i += 16) {
+      const text::Block block = text::Block::load(text.data() + i);
+      const text::Block folded = block.with_bits(0x20);
+      const text::Block stops = block.at_most(0x1F) | folded.equal('{') | folded.equal('}') |
+                                folded.equal('"') | folded.equal('\'') | folded.equal(',') |
+                                folded.equal('#') | block.equal('\x7F') |
+                                block.equal(is_key ? ':' : '\x7F');
+      if (const std::uint32_t hits = stops.mask()) {
+        return i + static_cast<std::size_t>(std::countr_zero(hits));
+      }
     }
   }
-#endif
   for (; i + 4 <= size; i += 4) {
-    if (kPlainStops[static_cast<unsigned char>(text[i])] & mask) return i;
-    if (kPlainStops[static_cast<unsigned char>(text[i + 1])] & mask) return i + 1;
-    if (kPlainStops[static_cast<unsigned char>(text[i + 2])] & mask) return i + 2;
-    if (kPlainStops[static_cast<unsigned char>(text[i + 3])] & mask) return i + 3;
+    if (chars::is(text[i], stop)) return i;
+    if (chars::is(text[i + 1], stop)) return i + 1;
+    if (chars::is(text[i + 2], stop)) return i + 2;
+    if (chars::is(text[i + 3], stop)) return i + 3;
   }
-  while (i < size && (kPlainStops[static_cast<unsigned char>(text[i])] & mask) == 0) ++i;
+  while (i < size && !chars::is(text[i], stop)) ++i;
   return i;
 }
 

@@ -16,10 +16,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory_resource>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/attributes.hpp"
@@ -28,6 +28,37 @@
 #include "sink/sink.hpp"
 
 namespace corvane {
+
+// The stack of open collections of one flow text. Nesting is usually shallow, so the first
+// levels live inline and only deeper ones reach the heap; references to inline levels stay
+// valid while others are pushed.
+template <class Level, std::size_t InlineLevels = 8>
+class LevelStack {
+ public:
+  bool empty() const { return size_ == 0; }
+  Level& back() { return size_ <= InlineLevels ? *inline_[size_ - 1] : deeper_.back(); }
+  void push_back(Level&& level) {
+    if (size_ < InlineLevels) {
+      inline_[size_].emplace(std::move(level));
+    } else {
+      deeper_.push_back(std::move(level));
+    }
+    ++size_;
+  }
+  void pop_back() {
+    --size_;
+    if (size_ < InlineLevels) {
+      inline_[size_].reset();
+    } else {
+      deeper_.pop_back();
+    }
+  }
+
+ private:
+  std::array<std::optional<Level>, InlineLevels> inline_{};
+  std::vector<Level> deeper_;
+  std::size_t size_ = 0;
+};
 
 // A collection nested in the one being read. Positions are offsets into the whole flow text;
 // brackets are numbered in the order in which they open.
@@ -191,10 +222,7 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
     return to_value(std::move(*decoded));
   };
 
-  // Nesting is usually shallow: the level stack starts on the C stack.
-  std::array<std::byte, 1024> buffer;
-  std::pmr::monotonic_buffer_resource arena(buffer.data(), buffer.size());
-  std::pmr::vector<Level> levels(&arena);
+  LevelStack<Level> levels;
   auto open_level = [&](char bracket) {
     if (bracket == '{') {
       levels.push_back(Level{sink.new_map(), typename Sink::Seq{}, std::nullopt, '}'});
@@ -289,9 +317,9 @@ Result<typename Sink::Value> parse_flow_exact(std::string_view text, std::uint64
   using Value = typename Sink::Value;
   FlowOutline outline(text, line);
   auto outer_close = outline.strip_brackets();
-  if (!outer_close) return std::unexpected(std::move(outer_close.error()));
+  if (!outer_close) return unexpected(std::move(outer_close.error()));
   if (auto rest = outline.check_rest(*outer_close + 1, text.size()); !rest) {
-    return std::unexpected(std::move(rest.error()));
+    return unexpected(std::move(rest.error()));
   }
 
   // One open collection; `position` is where its next entry starts (whitespace skipped) and
@@ -322,10 +350,7 @@ Result<typename Sink::Value> parse_flow_exact(std::string_view text, std::uint64
         (p < level.end && text[p] == ',') ? outline.skip_whitespace(p + 1, level.end) : level.end;
   };
 
-  // Nesting is usually shallow: the level stack starts on the C stack.
-  std::array<std::byte, 1024> buffer;
-  std::pmr::monotonic_buffer_resource arena(buffer.data(), buffer.size());
-  std::pmr::vector<Level> levels(&arena);
+  LevelStack<Level> levels;
   levels.push_back(open_level(0, *outer_close, 0));
   for (;;) {
     Level& level = levels.back();
@@ -347,11 +372,11 @@ Result<typename Sink::Value> parse_flow_exact(std::string_view text, std::uint64
     std::optional<Value> key;
     if (level.is_map) {
       auto colon = outline.split_at_colon(start, level.end, level.ordinal);
-      if (!colon) return std::unexpected(std::move(colon.error()));
+      if (!colon) return unexpected(std::move(colon.error()));
       std::string_view key_text = outline.trimmed(start, *colon);
       if (key_text == "<<") return unsupported(line, kMergeKeyMessage);
       auto key_scalar = classify_scalar<Sink::yaml_1_1_bools>(key_text, line);
-      if (!key_scalar) return std::unexpected(std::move(key_scalar.error()));
+      if (!key_scalar) return unexpected(std::move(key_scalar.error()));
       key = sink.make_key(std::move(*key_scalar));
       if constexpr (Sink::strict) {
         if (sink.map_has_key(level.map, *key)) {
@@ -367,7 +392,7 @@ Result<typename Sink::Value> parse_flow_exact(std::string_view text, std::uint64
     if (opens_flow(item)) {
       const std::size_t item_end = start + item.size();
       auto close = outline.check_nested(start, first_nested, item_end);
-      if (!close) return std::unexpected(std::move(close.error()));
+      if (!close) return unexpected(std::move(close.error()));
       advance(level, token_end);
       level.key = std::move(key);
       // `level` is not used past this point: the push may move it.
@@ -375,7 +400,7 @@ Result<typename Sink::Value> parse_flow_exact(std::string_view text, std::uint64
       continue;
     }
     auto scalar = classify_scalar<Sink::yaml_1_1_bools>(item, line);
-    if (!scalar) return std::unexpected(std::move(scalar.error()));
+    if (!scalar) return unexpected(std::move(scalar.error()));
     if (level.is_map) {
       sink.map_insert(level.map, std::move(*key), sink.make_value(std::move(*scalar)));
     } else {

@@ -3,11 +3,17 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "emit/emit.hpp"
+
 namespace corvane {
 namespace {
 
 // One entry per public function; each lives in the source file of its own feature.
 PyMethodDef native_methods[] = {
+    {"dump", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_function)),
+     METH_VARARGS | METH_KEYWORDS,
+     "dump(value, *, indent=2, sort_keys=False)\n--\n\n"
+     "Write a value as block-style YAML that load() reads back as the same value."},
     {nullptr, nullptr, 0, nullptr},
 };
 

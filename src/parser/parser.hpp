@@ -19,14 +19,14 @@
 
 namespace corvane {
 
-inline std::unexpected<LoadError> unexpected_after_root(std::uint64_t line) {
+inline unexpected<LoadError> unexpected_after_root(std::uint64_t line) {
   return syntax_error(line,
                       "Unexpected content after the document root (multi-line plain scalars and "
                       "multi-document streams are not supported)");
 }
 
-CORVANE_COLD inline std::unexpected<LoadError> invalid_indentation(std::uint64_t line,
-                                                                   std::size_t indent) {
+CORVANE_COLD inline unexpected<LoadError> invalid_indentation(std::uint64_t line,
+                                                              std::size_t indent) {
   return syntax_error(
       line, "Invalid indentation: " + std::to_string(indent) + " spaces (must be a multiple of 2)");
 }
@@ -45,7 +45,7 @@ Result<void> process_map_entry(FrameStack<Sink>& stack, std::string_view content
   std::optional<typename Sink::Value> cached = sink.find_block_key(key_text);
   if (!cached) {
     auto key_scalar = classify_key_scalar_fast<Sink::yaml_1_1_bools>(key_text, line);
-    if (!key_scalar) return std::unexpected(std::move(key_scalar.error()));
+    if (!key_scalar) return unexpected(std::move(key_scalar.error()));
     cached = sink.make_block_key(std::move(*key_scalar), key_text);
   }
   auto key = std::move(*cached);
@@ -59,7 +59,7 @@ Result<void> process_map_entry(FrameStack<Sink>& stack, std::string_view content
     return {};
   }
   auto value = value_to_node(value_text, line, indent, sink, feed);
-  if (!value) return std::unexpected(std::move(value.error()));
+  if (!value) return unexpected(std::move(value.error()));
   sink.map_insert(stack.back().map, std::move(key), std::move(*value));
   return {};
 }
@@ -87,17 +87,17 @@ class Parser {
         content = text.substr(indent);
       } else {
         auto scanned = scan_line(text, line);
-        if (!scanned) return std::unexpected(std::move(scanned.error()));
+        if (!scanned) return unexpected(std::move(scanned.error()));
         if (!*scanned) continue;
         content = (*scanned)->content;
       }
       if (auto refused = check_unsupported(content, line); !refused) {
-        return std::unexpected(std::move(refused.error()));
+        return unexpected(std::move(refused.error()));
       }
       if (indent % 2 != 0) return invalid_indentation(line, indent);
       close_deeper(indent);
       Result<void> done = dispatch(content, indent, line);
-      if (!done) return std::unexpected(std::move(done.error()));
+      if (!done) return unexpected(std::move(done.error()));
     }
     while (!stack_.empty()) {
       if (auto value = close_top(stack_, sink_)) root_ = std::move(value);
@@ -149,7 +149,7 @@ class Parser {
         return process_map_entry(stack_, item, *colon, column + 2, line, sink_, feed_);
       }
       auto value = value_to_node(item, line, column, sink_, feed_);
-      if (!value) return std::unexpected(std::move(value.error()));
+      if (!value) return unexpected(std::move(value.error()));
       resolve_into(stack_.back(), std::move(*value), sink_);
       return {};
     }
@@ -157,7 +157,7 @@ class Parser {
 
   Result<void> flow_line(std::string_view content, std::size_t indent, std::uint64_t line) {
     auto value = value_to_node(content, line, indent, sink_, feed_);
-    if (!value) return std::unexpected(std::move(value.error()));
+    if (!value) return unexpected(std::move(value.error()));
     if (!stack_.empty()) {
       if (!stack_.back().awaits_value()) {
         return syntax_error(line, "Unexpected flow collection (no pending key or item)");
@@ -174,7 +174,7 @@ class Parser {
     if (!stack_.empty()) return syntax_error(line, "Unexpected bare scalar inside a container");
     if (root_) return unexpected_after_root(line);
     auto value = value_to_node(content, line, indent, sink_, feed_);
-    if (!value) return std::unexpected(std::move(value.error()));
+    if (!value) return unexpected(std::move(value.error()));
     root_ = std::move(*value);
     return {};
   }

@@ -1,6 +1,7 @@
 #include "python/python.hpp"
 
 #include <cstdint>
+#include <exception>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -15,7 +16,7 @@ namespace {
 // Reports the pending interpreter error on standard error and abandons the call.
 [[noreturn]] void api_call_failed() {
   PyErr_PrintEx(0);
-  throw InternalFailure{"Python API call failed"};
+  throw InternalFailure{"Python API call"};
 }
 
 PyRef checked(PyObject* object) {
@@ -30,25 +31,22 @@ std::string utf8_of(PyObject* text) {
   return std::string(data, static_cast<std::size_t>(size));
 }
 
-// "TypeName: message" for the pending interpreter error, which is cleared.
-std::string take_error_description() {
+// "TypeName: message" for the pending interpreter error, which is cleared; null when no error
+// is pending or no description can be made. Only Python objects are built: this runs when
+// memory may have run out, and must not throw.
+PyRef take_error_description() {
+  if (PyErr_Occurred() == nullptr) return PyRef();
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
   PyRef type_ref = PyRef::steal(type), value_ref = PyRef::steal(value),
         traceback_ref = PyRef::steal(traceback);
-  std::string description;
-  if (type != nullptr) {
-    PyRef name = PyRef::steal(PyObject_GetAttrString(type, "__name__"));
-    if (name) description = utf8_of(name.get());
-  }
-  if (value != nullptr) {
-    PyRef text = PyRef::steal(PyObject_Str(value));
-    if (text) {
-      std::string message = utf8_of(text.get());
-      if (!message.empty()) description += ": " + message;
-    }
-  }
+  PyRef name = type != nullptr ? PyRef::steal(PyObject_GetAttrString(type, "__name__")) : PyRef();
+  PyRef text = value != nullptr ? PyRef::steal(PyObject_Str(value)) : PyRef();
+  PyErr_Clear();
+  if (!name || !PyUnicode_Check(name.get())) return PyRef();
+  if (!text || !PyUnicode_Check(text.get()) || PyUnicode_GetLength(text.get()) == 0) return name;
+  PyRef description = PyRef::steal(PyUnicode_FromFormat("%U: %U", name.get(), text.get()));
   PyErr_Clear();
   return description;
 }
@@ -73,7 +71,7 @@ PyBuilder::Seq PyBuilder::new_seq() {
 }
 
 void PyBuilder::insert_failed(const char* call) {
-  throw InternalFailure{std::string(call) + " failed: " + take_error_description()};
+  throw InternalFailure{call};
 }
 
 bool PyBuilder::map_has_key(const Map& map, const Value& key) {
@@ -156,7 +154,8 @@ PyObject* internal_error_class = nullptr;
 bool module_initialised = false;
 
 // The class for failures of the interpreter itself. It derives from BaseException so that
-// ordinary `except Exception` handlers do not swallow it.
+// ordinary `except Exception` handlers do not swallow it. Module initialisation creates it,
+// so that raising it never has to.
 PyObject* internal_error() {
   if (internal_error_class == nullptr) {
     internal_error_class =
@@ -165,11 +164,17 @@ PyObject* internal_error() {
   return internal_error_class;
 }
 
-void raise_internal(const std::string& text) {
+// Raises the internal error with `head` and `tail` as its message, followed by `separator` and
+// a description of the interpreter's pending error if there is one. Only Python objects are
+// built: this runs when memory may have run out, and must not throw. When even the message
+// cannot be made, the interpreter's own MemoryError is left set.
+void raise_internal(const char* head, const char* tail = "", const char* separator = ": ") {
+  PyRef description = take_error_description();
   PyObject* cls = internal_error();
-  if (cls == nullptr) return;  // the interpreter's own error stays set
+  if (cls == nullptr) return;
   PyRef message = PyRef::steal(
-      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+      description ? PyUnicode_FromFormat("%s%s%s%U", head, tail, separator, description.get())
+                  : PyUnicode_FromFormat("%s%s", head, tail));
   if (message) PyErr_SetObject(cls, message.get());
 }
 
@@ -178,7 +183,7 @@ PyObject* exception_class(PyObject*& slot, const char* name, PyObject* base) {
   if (base == nullptr) return nullptr;
   PyObject* created = PyErr_NewExceptionWithDoc(name, nullptr, base, nullptr);
   if (created == nullptr) {
-    raise_internal("Failed to initialize new exception type. " + take_error_description());
+    raise_internal("Failed to initialize new exception type.", "", " ");
     return nullptr;
   }
   if (slot != nullptr) {
@@ -272,7 +277,24 @@ Result<PyRef> parse_with(PyObject* input, std::string_view text) {
   return parser.parse();
 }
 
-PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
+// The first C++ exception thrown in a thread allocates the runtime's state for that thread
+// (and, once per process, the unwinder's), and the C library ends the process when that
+// allocation fails. So none may be left to the moment memory runs out: initialisation throws
+// once, and every call of `load` reaches the state of its own thread before parsing.
+void prepare_exceptions() {
+  try {
+    throw InternalFailure{"Initialisation"};
+  } catch (const InternalFailure&) {
+  }
+}
+
+void prepare_thread_exceptions() {
+  // Asking for the count reaches the state; reading it through `volatile` keeps the call.
+  volatile int in_flight = std::uncaught_exceptions();
+  static_cast<void>(in_flight);
+}
+
+PyObject* bind_and_load(PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"input", "strict", "yaml_1_1_bools", nullptr};
   PyObject* input = nullptr;
   PyObject* strict_arg = nullptr;
@@ -302,17 +324,28 @@ PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
   if (!strict) return nullptr;
   const std::optional<bool> yaml_1_1_bools = read_flag(bools_arg, "yaml_1_1_bools");
   if (!yaml_1_1_bools) return nullptr;
+  Result<PyRef> result = *strict ? (*yaml_1_1_bools ? parse_with<true, true>(input, *text)
+                                                    : parse_with<true, false>(input, *text))
+                                 : (*yaml_1_1_bools ? parse_with<false, true>(input, *text)
+                                                    : parse_with<false, false>(input, *text));
+  if (result) return result->release();
+  raise_load_error(result.error());
+  return nullptr;
+}
+
+// No C++ exception reaches the interpreter: whatever escapes becomes the internal error.
+PyObject* load(PyObject*, PyObject* args, PyObject* kwargs) {
+  prepare_thread_exceptions();
   try {
-    Result<PyRef> result = *strict ? (*yaml_1_1_bools ? parse_with<true, true>(input, *text)
-                                                      : parse_with<true, false>(input, *text))
-                                   : (*yaml_1_1_bools ? parse_with<false, true>(input, *text)
-                                                      : parse_with<false, false>(input, *text));
-    if (result) return result->release();
-    raise_load_error(result.error());
+    return bind_and_load(args, kwargs);
   } catch (const InternalFailure& failure) {
-    raise_internal(failure.text);
+    raise_internal(failure.operation, " failed");
   } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
+    raise_internal("Memory allocation failed");
+  } catch (const std::exception& exception) {
+    raise_internal("Unexpected C++ exception: ", exception.what());
+  } catch (...) {
+    raise_internal("Unexpected C++ exception");
   }
   return nullptr;
 }
@@ -352,8 +385,9 @@ PyMODINIT_FUNC PyInit__corvane(void) {
     return nullptr;
   }
   PyRef module = PyRef::steal(PyModule_Create(&module_definition));
-  if (!module) return nullptr;
+  if (!module || internal_error() == nullptr) return nullptr;
   module_initialised = true;
+  prepare_exceptions();
   PyRef module_name = PyRef::steal(PyUnicode_FromString("_corvane"));
   if (!module_name) return nullptr;
   PyRef function = PyRef::steal(PyCFunction_NewEx(&load_method, module.get(), module_name.get()));

@@ -50,9 +50,10 @@ class PyRef {
 };
 
 // A failure of the interpreter itself while building the result. It abandons the whole call;
-// no input document can cause one.
+// no input document can cause one. It owns no memory, so that it can be thrown and carried
+// when none is left; the interpreter's error, if one is pending, is described once caught.
 struct InternalFailure {
-  std::string text;
+  const char* operation;  // what failed, a constant text
 };
 
 // Key objects already made during one call, looked up by bytes of the input. One object per

@@ -2,10 +2,21 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <version>
+
+// std::from_chars for double where the standard library has it; libc++ before 20 does not.
+// CORVANE_PORTABLE_FLOAT forces the own conversion, so that it can be tested anywhere.
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L && !defined(CORVANE_PORTABLE_FLOAT)
+#define CORVANE_FROM_CHARS_DOUBLE 1
+#else
+#define CORVANE_FROM_CHARS_DOUBLE 0
+#include "scalar/decimal.hpp"
+#endif
 
 namespace corvane {
 namespace {
@@ -14,32 +25,11 @@ inline unsigned char byte_at(std::string_view text, std::size_t i) {
   return static_cast<unsigned char>(text[i]);
 }
 
-bool is_ascii_whitespace(unsigned char c) {
-  return c == ' ' || (c >= 0x09 && c <= 0x0D);
-}
-
-// True when the three bytes starting at `p` encode one of the White_Space characters
-// U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F or U+3000.
-bool is_three_byte_whitespace(unsigned char b0, unsigned char b1, unsigned char b2) {
-  switch (b0) {
-    case 0xE1: return b1 == 0x9A && b2 == 0x80;
-    case 0xE2:
-      if (b1 == 0x80) return (b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF;
-      return b1 == 0x81 && b2 == 0x9F;
-    case 0xE3: return b1 == 0x80 && b2 == 0x80;
-    default: return false;
-  }
-}
-
-bool is_two_byte_whitespace(unsigned char b0, unsigned char b1) {
-  return b0 == 0xC2 && (b1 == 0x85 || b1 == 0xA0);
-}
-
 // Position of the first blank that is directly followed by `#`, or npos.
 std::size_t find_comment(std::string_view text) {
-  for (std::size_t i = find_either(text, 1, '#', '#'); i != std::string_view::npos;
-       i = find_either(text, i + 1, '#', '#')) {
-    if (is_blank(text[i - 1])) return i - 1;
+  for (std::size_t i = find(text, 1, '#'); i != std::string_view::npos;
+       i = find(text, i + 1, '#')) {
+    if (starts_comment(text, i)) return i - 1;
   }
   return std::string_view::npos;
 }
@@ -86,13 +76,10 @@ bool parse_magnitude(std::string_view digits, int radix, std::uint64_t& out) {
   for (std::size_t i = 0; i < digits.size(); ++i) {
     const int d = digit_value(static_cast<unsigned char>(digits[i]), radix);
     if (d < 0) return false;
-    if (i < safe_digits) {
-      magnitude = magnitude * base + static_cast<std::uint64_t>(d);
-    } else if (__builtin_mul_overflow(magnitude, base, &magnitude) ||
-               __builtin_add_overflow(magnitude, static_cast<std::uint64_t>(d), &magnitude) ||
-               magnitude > kTwoTo63) {
-      return false;
-    }
+    const auto digit = static_cast<std::uint64_t>(d);
+    // Past the safe digits, magnitude * base + digit <= 2^63 exactly when this holds.
+    if (i >= safe_digits && magnitude > (kTwoTo63 - digit) / base) return false;
+    magnitude = magnitude * base + digit;
   }
   out = magnitude;
   return true;
@@ -149,6 +136,7 @@ bool is_decimal_float(std::string_view text) {
   return i == n;
 }
 
+#if CORVANE_FROM_CHARS_DOUBLE
 // For a well-formed decimal text whose value is out of the double range: whether it is too
 // large (true) or too small (false). The decimal exponent of the first significant digit
 // tells the two apart, since the limits are near 1e308 and 1e-324.
@@ -188,6 +176,7 @@ bool overflows(std::string_view text) {
   }
   return position + exponent >= 0;
 }
+#endif
 
 // The value of a well-formed decimal text when a single correctly rounded operation gives it:
 // its digits, without the point, form an integer of at most 2^53 and its power of ten lies
@@ -231,6 +220,9 @@ bool try_exact_decimal(std::string_view text, double& out) {
     exponent += negative_exponent ? -written : written;
   }
   if (mantissa > kMaxExactInteger || exponent < -22 || exponent > 22) return false;
+  // Where double operations are carried out in a wider format (x87), the integer and the power
+  // of ten would be rounded to that format first and to double only on the way out.
+  if constexpr (FLT_EVAL_METHOD != 0) return false;
   double value = static_cast<double>(mantissa);
   value = exponent < 0 ? value / kPowersOfTen[-exponent] : value * kPowersOfTen[exponent];
   out = negative ? -value : value;
@@ -261,6 +253,10 @@ bool try_float(std::string_view text, double& out) {
   if (!has_float_mark) return false;
   if (!is_decimal_float(text)) return false;
   if (try_exact_decimal(text, out)) return true;
+#if !CORVANE_FROM_CHARS_DOUBLE
+  out = decimal::parse_decimal(text);
+  return true;
+#else
   const bool negative = text[0] == '-';
   std::string_view number = text[0] == '+' ? text.substr(1) : text;
   double value = 0.0;
@@ -274,6 +270,7 @@ bool try_float(std::string_view text, double& out) {
   }
   out = value;
   return true;
+#endif
 }
 
 // Inlined into its callers: a scalar returned from a call and then copied would be read back
@@ -334,40 +331,12 @@ CORVANE_ALWAYS_INLINE inline Result<Scalar> classify_with(std::string_view text,
 Result<void> check_tail(std::string_view tail, std::uint64_t line) {
   std::size_t i = 0;
   while (i < tail.size() && is_blank(tail[i])) ++i;
-  if (i == tail.size() || (i > 0 && tail[i] == '#')) return {};
+  if (i == tail.size() || starts_comment(tail, i)) return {};
   return syntax_error(line, "Unexpected content after quoted scalar");
 }
 
 Result<Scalar> unclosed_quote(std::uint64_t line) {
   return syntax_error(line, "Unclosed quote; quoted strings must be on a single line");
-}
-
-// Writes `code_point` as UTF-8 at `out` and returns the position after it.
-char* put_utf8(char* out, std::uint32_t code_point) {
-  if (code_point < 0x80) {
-    *out++ = static_cast<char>(code_point);
-  } else if (code_point < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (code_point >> 6));
-    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
-  } else if (code_point < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (code_point >> 12));
-    *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (code_point >> 18));
-    *out++ = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
-  }
-  return out;
-}
-
-// Byte length of the UTF-8 character whose first byte is `lead`.
-std::size_t utf8_length(unsigned char lead) {
-  if (lead < 0xC0) return 1;
-  if (lead < 0xE0) return 2;
-  if (lead < 0xF0) return 3;
-  return 4;
 }
 
 // Reads `count` hex digits at `pos` of `content`, advancing `pos`.
@@ -386,7 +355,7 @@ Result<std::uint32_t> read_hex(std::string_view content, std::size_t& pos, int c
   return value;
 }
 
-std::unexpected<LoadError> bad_escape(std::uint64_t line, std::string_view escaped) {
+unexpected<LoadError> bad_escape(std::uint64_t line, std::string_view escaped) {
   std::string message;
   message.reserve(17 + escaped.size());
   message.append("unknown escape '\\").append(escaped).append("'");
@@ -422,7 +391,7 @@ Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
   char* write = out.get();
   std::size_t pos = 0;
   while (pos < content.size()) {
-    const std::size_t stop = std::min(find_either(content, pos, '\\', '\\'), content.size());
+    const std::size_t stop = std::min(find(content, pos, '\\'), content.size());
     std::memcpy(write, content.data() + pos, stop - pos);
     write += stop - pos;
     if (stop == content.size()) break;
@@ -442,7 +411,7 @@ Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
       case 'u':
       case 'U': {
         auto read = read_hex(content, pos, c == 'x' ? 2 : c == 'u' ? 4 : 8, line);
-        if (!read) return std::unexpected(std::move(read.error()));
+        if (!read) return unexpected(std::move(read.error()));
         code_point = *read;
         break;
       }
@@ -456,47 +425,6 @@ Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
   }
   const auto size = static_cast<std::size_t>(write - out.get());
   return Scalar::owned(std::move(out), size);
-}
-
-std::size_t whitespace_length_at(std::string_view text) {
-  if (text.empty()) return 0;
-  unsigned char b0 = byte_at(text, 0);
-  if (b0 < 0x80) return is_ascii_whitespace(b0) ? 1 : 0;
-  if (text.size() >= 2 && is_two_byte_whitespace(b0, byte_at(text, 1))) return 2;
-  if (text.size() >= 3 && is_three_byte_whitespace(b0, byte_at(text, 1), byte_at(text, 2))) {
-    return 3;
-  }
-  return 0;
-}
-
-std::string_view trim_start_slow(std::string_view text) {
-  while (!text.empty()) {
-    if (std::size_t n = whitespace_length_at(text)) {
-      text.remove_prefix(n);
-    } else {
-      break;
-    }
-  }
-  return text;
-}
-
-std::string_view trim_end_slow(std::string_view text) {
-  while (!text.empty()) {
-    std::size_t n = text.size();
-    unsigned char last = byte_at(text, n - 1);
-    if (last < 0x80) {
-      if (!is_ascii_whitespace(last)) break;
-      text.remove_suffix(1);
-    } else if (n >= 2 && is_two_byte_whitespace(byte_at(text, n - 2), last)) {
-      text.remove_suffix(2);
-    } else if (n >= 3 &&
-               is_three_byte_whitespace(byte_at(text, n - 3), byte_at(text, n - 2), last)) {
-      text.remove_suffix(3);
-    } else {
-      break;
-    }
-  }
-  return text;
 }
 
 std::string_view strip_comment(std::string_view text) {
@@ -562,7 +490,7 @@ Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line,
   for (std::size_t i = find_either_from_start(text, ':', '#', readable_end);
        i != std::string_view::npos; i = find_either(text, i + 1, ':', '#')) {
     if (text[i] == '#') {
-      if (i > 0 && is_blank(text[i - 1])) {
+      if (starts_comment(text, i)) {
         text = text.substr(0, i - 1);
         break;
       }
@@ -603,7 +531,7 @@ Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line) {
   const std::size_t close = find_closing_quote(text, has_escapes);
   if (close == std::string_view::npos) return unclosed_quote(line);
   if (auto tail = check_tail(text.substr(close + 1), line); !tail) {
-    return std::unexpected(std::move(tail.error()));
+    return unexpected(std::move(tail.error()));
   }
   std::string_view content = text.substr(1, close - 1);
   if (!has_escapes) return Scalar::view(content);
@@ -615,7 +543,7 @@ Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
   const std::size_t close = find_closing_quote(text, has_doubled_quotes);
   if (close == std::string_view::npos) return unclosed_quote(line);
   if (auto tail = check_tail(text.substr(close + 1), line); !tail) {
-    return std::unexpected(std::move(tail.error()));
+    return unexpected(std::move(tail.error()));
   }
   // Inside the span a quote only occurs doubled.
   std::string_view content = text.substr(1, close - 1);
@@ -629,7 +557,7 @@ Scalar unfold_single_quoted(std::string_view content) {
   std::size_t from = 0;
   while (from < content.size()) {
     // Copies up to and including the next quote, then steps over the second quote of its pair.
-    const std::size_t quote = std::min(find_either(content, from, '\'', '\''), content.size() - 1);
+    const std::size_t quote = std::min(find(content, from, '\''), content.size() - 1);
     std::memcpy(out.get() + size, content.data() + from, quote + 1 - from);
     size += quote + 1 - from;
     from = quote + 2;

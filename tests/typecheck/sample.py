@@ -45,6 +45,8 @@ keys: list[corvane.Scalar] = [None, True, 1, 1.5, "k"]
 hosts = setting(config, "service", "hosts")
 assert isinstance(hosts, list) and [host for host in hosts if isinstance(host, str)] == ["a", "b"]
 assert port(config) == 8080
+written: str = corvane.dump(config, indent=4, sort_keys=True)
+assert corvane.load(written) == config
 assert first_problem(["a: 1", "b: &x 1"]) == "unsupported: line 1: Anchors are not supported in Corvane"
 assert first_problem(["a: 1\na: 2"]) == "invalid: line 2: Duplicate key: 'a'"
 error: corvane.CorvaneError = corvane.ParseError("line 1: x")
@@ -63,3 +65,5 @@ def misuses() -> None:  # checked, never called
     text: str = setting(config)  # type: ignore[assignment]
     corvane.ParseError("line 1: x").lineno  # type: ignore[attr-defined]
     status: str = main([])  # type: ignore[assignment]
+    size: int = corvane.dump(config)  # type: ignore[assignment]
+    corvane.dump(config, 4)  # type: ignore[call-arg]

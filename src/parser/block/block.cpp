@@ -1,16 +1,12 @@
 #include "parser/block/block.hpp"
 
-#include <array>
-#include <cstddef>
-#include <memory_resource>
-
 #include "scalar/scalar.hpp"
 
 namespace corvane {
 
 namespace {
 
-std::unexpected<LoadError> bad_header(std::uint64_t line) {
+unexpected<LoadError> bad_header(std::uint64_t line) {
   return syntax_error(line, "invalid block scalar header");
 }
 
@@ -34,9 +30,10 @@ Result<BlockHeader> parse_block_header(std::string_view text, std::uint64_t line
   BlockHeader header;
   header.folded = text[0] == '>';
   std::string_view rest = text.substr(1);
-  for (std::size_t i = 0; i + 1 < rest.size(); ++i) {
-    if (is_blank(rest[i]) && rest[i + 1] == '#') {
-      rest = rest.substr(0, i);
+  for (std::size_t i = find(rest, 1, '#'); i != std::string_view::npos;
+       i = find(rest, i + 1, '#')) {
+    if (starts_comment(rest, i)) {
+      rest = rest.substr(0, i - 1);
       break;
     }
   }
@@ -56,23 +53,33 @@ Result<BlockHeader> parse_block_header(std::string_view text, std::uint64_t line
   return header;
 }
 
-std::string assemble_block(std::span<const std::string_view> lines, std::size_t indent, bool folded,
+std::string assemble_block(std::string_view lines, std::size_t indent, bool folded,
                            Chomping chomping) {
+  // Each line gives at most its bytes and a line feed, and Clip only ever puts back one that
+  // it took away: the text never outgrows its first and only buffer.
   std::string out;
-  if (lines.empty()) return out;
-  std::size_t capacity = 0;
-  for (std::string_view text : lines) capacity += text.size() + 1;
-  out.reserve(capacity);
+  out.reserve(lines.size() + 1);
+  // The lines in order, each without its line feed and the carriage returns before it.
+  std::size_t position = 0;
+  const auto next_line = [&] {
+    std::size_t end = lines.find('\n', position);
+    if (end == std::string_view::npos) end = lines.size();
+    const std::string_view text = lines.substr(position, end - position);
+    position = end + 1;
+    return strip_carriage_returns(text);
+  };
 
   if (!folded) {
-    for (std::string_view text : lines) {
+    while (position <= lines.size()) {
+      const std::string_view text = next_line();
       if (text.size() > indent) out.append(text.substr(indent));
       out.push_back('\n');
     }
   } else {
     enum class Previous { Start, Normal, MoreIndented } previous = Previous::Start;
     std::size_t blank_lines = 0;
-    for (std::string_view text : lines) {
+    while (position <= lines.size()) {
+      const std::string_view text = next_line();
       if (is_blank_line(text)) {
         ++blank_lines;
         continue;
@@ -107,27 +114,31 @@ std::string assemble_block(std::span<const std::string_view> lines, std::size_t 
 Result<std::string> read_block_scalar(std::string_view text, std::uint64_t line,
                                       std::size_t parent_indent, LineFeed& feed) {
   auto header = parse_block_header(text, line);
-  if (!header) return std::unexpected(std::move(header.error()));
+  if (!header) return unexpected(std::move(header.error()));
 
   std::optional<std::size_t> content_indent;
   if (header->indent) content_indent = parent_indent + *header->indent;
   std::size_t max_blank_indent = 0;
-  // Most block scalars are a few lines long: their line list lives on the stack.
-  std::array<std::byte, 2048> buffer;
-  std::pmr::monotonic_buffer_resource arena(buffer.data(), buffer.size());
-  std::pmr::vector<std::string_view> lines(&arena);
+  // The scalar's lines follow each other in the input, so the bytes from the first to the
+  // end of the last are all of them: nothing is kept per line, however many there are.
+  const char* first = nullptr;
+  const char* end = nullptr;
+  const auto take = [&](std::string_view body) {
+    if (first == nullptr) first = body.data();
+    end = body.data() + body.size();
+  };
 
   while (auto next = feed.next()) {
     std::string_view body = strip_carriage_returns(next->text);
     if (body.empty()) {
-      lines.push_back(body);
+      take(body);
       continue;
     }
     const std::size_t spaces = next->indent;
     if (is_blank_line(body.substr(spaces))) {
       if (body[0] == '\t') return syntax_error(next->number, kTabMessage);
       if (!content_indent && spaces > max_blank_indent) max_blank_indent = spaces;
-      lines.push_back(body);
+      take(body);
       continue;
     }
     if (body[spaces] == '\t') return syntax_error(next->number, kTabMessage);
@@ -136,7 +147,7 @@ Result<std::string> read_block_scalar(std::string_view text, std::uint64_t line,
         feed.push_back(*next);
         break;
       }
-      lines.push_back(body);
+      take(body);
       continue;
     }
     if (spaces <= parent_indent) {
@@ -150,10 +161,12 @@ Result<std::string> read_block_scalar(std::string_view text, std::uint64_t line,
                           "first content line");
     }
     content_indent = spaces;
-    lines.push_back(body);
+    take(body);
   }
-  if (!content_indent) return std::string();
-  return assemble_block(lines, *content_indent, header->folded, header->chomping);
+  // Without content, or (with an indentation indicator) without any line, the text is empty.
+  if (!content_indent || first == nullptr) return std::string();
+  return assemble_block(std::string_view(first, static_cast<std::size_t>(end - first)),
+                        *content_indent, header->folded, header->chomping);
 }
 
 }  // namespace corvane

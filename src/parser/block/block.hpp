@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,9 +22,10 @@ struct BlockHeader {
 
 Result<BlockHeader> parse_block_header(std::string_view text, std::uint64_t line);
 
-// Joins the content lines (views without line terminators), dropping `indent` bytes of each,
-// by the literal or folded rules, then applies chomping.
-std::string assemble_block(std::span<const std::string_view> lines, std::size_t indent, bool folded,
+// Joins the content lines, dropping `indent` bytes of each, by the literal or folded rules,
+// then applies chomping. `lines` is one or more whole lines of the input as they stand there,
+// from the first byte of the first to the end of the last, line feeds between them.
+std::string assemble_block(std::string_view lines, std::size_t indent, bool folded,
                            Chomping chomping);
 
 // Reads the scalar whose header is `text` from the feed; the first line that does not belong
@@ -38,7 +38,7 @@ Result<typename Sink::Value> parse_block_scalar(std::string_view text, std::uint
                                                 std::size_t parent_indent, Sink& sink,
                                                 LineFeed& feed) {
   auto content = read_block_scalar(text, line, parent_indent, feed);
-  if (!content) return std::unexpected(std::move(content.error()));
+  if (!content) return unexpected(std::move(content.error()));
   return sink.make_string_value(std::move(*content));
 }
 

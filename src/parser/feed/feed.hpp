@@ -7,11 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "scalar/scalar.hpp"
+#include "text/bytes.hpp"
 
 namespace corvane {
 
@@ -20,33 +16,6 @@ struct Line {
   std::string_view text;  // without its line feed and the carriage return before it
   std::size_t indent;     // leading spaces of `text`
 };
-
-// Leading spaces of the `size` bytes at `text`. Past the first block, four blocks at a time,
-// so that deep indentation takes one or two rounds rather than a round per block, each with
-// its own exit to predict.
-inline std::size_t count_indentation(const char* text, std::size_t size) {
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i spaces = _mm_set1_epi8(' ');
-  const auto space_bits = [&](std::size_t at) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
-    return std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, spaces)))};
-  };
-  if (size >= 16) {
-    // Most lines are indented less than one block.
-    if (const std::uint64_t same = space_bits(0); same != 0xFFFF) {
-      return static_cast<std::size_t>(std::countr_one(same));
-    }
-    i = 16;
-  }
-  for (; i + 64 <= size; i += 64) {
-    const std::uint64_t same = space_bits(i) | space_bits(i + 16) << 16 | space_bits(i + 32) << 32 |
-                               space_bits(i + 48) << 48;
-    if (same != ~std::uint64_t{0}) return i + static_cast<std::size_t>(std::countr_one(same));
-  }
-#endif
-  return i + leading_spaces(std::string_view(text + i, size - i));
-}
 
 class LineFeed {
  public:
@@ -105,33 +74,6 @@ class LineFeed {
     return feed == nullptr
                ? input_.size()
                : static_cast<std::size_t>(static_cast<const char*>(feed) - input_.data());
-  }
-
-  // Bit i set when byte i of the 64 at `chunk` is a line feed.
-  static std::uint64_t line_feed_bits(const char* chunk) {
-#if defined(__SSE2__)
-    const __m128i line_feeds = _mm_set1_epi8('\n');
-    const auto bits = [&](std::size_t at) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + at));
-      return std::uint64_t{
-          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, line_feeds)))};
-    };
-    return bits(0) | bits(16) << 16 | bits(32) << 32 | bits(48) << 48;
-#else
-    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-    constexpr std::uint64_t kLows = ~kHighs;
-    std::uint64_t out = 0;
-    for (std::size_t word_at = 0; word_at < 64; word_at += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, chunk + word_at, 8);
-      word ^= 0x0A0A0A0A0A0A0A0AULL;
-      // The high bit of each byte that is exactly zero, then those eight bits gathered into
-      // the top byte by one multiplication.
-      const std::uint64_t zeros = ~(((word & kLows) + kLows) | word) & kHighs;
-      out |= ((zeros >> 7) * 0x0102040810204080ULL >> 56) << word_at;
-    }
-    return out;
-#endif
   }
 
   std::string_view input_;

@@ -54,7 +54,7 @@ std::optional<std::size_t> find_quoted_map_colon(std::string_view content) {
     }
     if (c == ':' && is_separator_at(content, i)) return i;
     // A comment after a quoted key or scalar: whatever it holds is not a separator.
-    if ((c == ' ' || c == '\t') && i + 1 < content.size() && content[i + 1] == '#') {
+    if (starts_comment(content, i + 1)) {
       return std::nullopt;
     }
     ++i;

@@ -58,20 +58,17 @@ inline std::optional<std::size_t> find_map_colon(std::string_view content,
   const char* text = content.data();
   const std::size_t size = content.size();
   std::size_t searched = 0;
-#if defined(__SSE2__)
-  if (readable_end - text >= 33) {
-    const std::uint32_t at_end = size <= 32 ? std::uint32_t{1} << (size - 1) : 0;
-    const std::uint32_t hits =
-        equal_bits_32(text, ':') & (equal_bits_32(text + 1, ' ') | at_end) & low_bits_32(size);
-    if (hits != 0) return static_cast<std::size_t>(std::countr_zero(hits));
-    if (size <= 32) return std::nullopt;
-    searched = 32;
+  if constexpr (text::kVectorBlocks) {
+    if (readable_end - text >= 33) {
+      if (const std::uint32_t hits = separator_bits_32(text, size)) {
+        return static_cast<std::size_t>(std::countr_zero(hits));
+      }
+      if (size <= 32) return std::nullopt;
+      searched = 32;
+    }
   }
-#else
-  (void)readable_end;
-#endif
-  for (std::size_t i = find_either(content, searched, ':', ':'); i != std::string_view::npos;
-       i = find_either(content, i + 1, ':', ':')) {
+  for (std::size_t i = find(content, searched, ':'); i != std::string_view::npos;
+       i = find(content, i + 1, ':')) {
     if (is_separator_at(content, i)) return i;
   }
   return std::nullopt;

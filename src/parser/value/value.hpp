@@ -31,7 +31,7 @@ Result<typename Sink::Value> value_to_node(std::string_view text, std::uint64_t 
   auto scalar = !text.empty() && is_plain_start(text[0])
                     ? classify_plain_value<Sink::yaml_1_1_bools>(text, line, feed.input_end())
                     : classify_value_scalar<Sink::yaml_1_1_bools>(text, line);
-  if (!scalar) return std::unexpected(std::move(scalar.error()));
+  if (!scalar) return unexpected(std::move(scalar.error()));
   return sink.make_value(std::move(*scalar));
 }
 

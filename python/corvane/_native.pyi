@@ -1,0 +1,3 @@
+# Types of the extension module corvane._native, whose names the corvane package re-exports.
+
+def dump(value: object, *, indent: int = 2, sort_keys: bool = False) -> str: ...

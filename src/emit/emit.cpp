@@ -1,0 +1,985 @@
+// The YAML writer. A value is written in block style into one growing buffer, without
+// recursion (an explicit stack of open containers), and every string gets the plainest style
+// that the loader, and YAML 1.1 readers such as PyYAML, read back as that same string.
+#include "emit/emit.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "python/python.hpp"
+#include "scalar/scalar.hpp"
+
+namespace corvane {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Characters
+
+struct CodePointRange {
+  char32_t first;
+  char32_t last;
+};
+
+// The ranges that str.isprintable() rejects; the same table escapes text in error messages.
+constexpr CodePointRange kNonPrintable[] = {
+#include "flow/nonprintable.inc"
+};
+
+// One bit per code point of the Basic Multilingual Plane, set when it is printable, so that
+// text in any script costs one lookup per character.
+class PrintableTable {
+ public:
+  PrintableTable() {
+    bits_.fill(~std::uint64_t{0});
+    for (const CodePointRange& range : kNonPrintable) {
+      for (char32_t cp = range.first; cp <= range.last && cp < 0x10000; ++cp) {
+        bits_[cp >> 6] &= ~(std::uint64_t{1} << (cp & 63));
+      }
+    }
+  }
+  CORVANE_ALWAYS_INLINE bool printable(char32_t cp) const {
+    if (cp < 0x10000) return (bits_[cp >> 6] >> (cp & 63)) & 1;
+    return printable_beyond_bmp(cp);
+  }
+
+ private:
+  static bool printable_beyond_bmp(char32_t cp) {
+    auto it =
+        std::upper_bound(std::begin(kNonPrintable), std::end(kNonPrintable), cp,
+                         [](char32_t c, const CodePointRange& range) { return c < range.first; });
+    return it == std::begin(kNonPrintable) || cp > std::prev(it)->last;
+  }
+
+  std::array<std::uint64_t, 0x10000 / 64> bits_;
+};
+
+const PrintableTable& printable_table() {
+  static const PrintableTable table;
+  return table;
+}
+
+// Decodes the character at `i` of valid UTF-8 (text from a Python str), advancing `i`.
+CORVANE_ALWAYS_INLINE inline char32_t decode_utf8(std::string_view text, std::size_t& i) {
+  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+  const unsigned lead = byte(i);
+  if (lead < 0x80) {
+    ++i;
+    return lead;
+  }
+  if (lead < 0xE0) {
+    const char32_t cp = (lead & 0x1F) << 6 | (byte(i + 1) & 0x3F);
+    i += 2;
+    return cp;
+  }
+  if (lead < 0xF0) {
+    const char32_t cp = (lead & 0x0F) << 12 | (byte(i + 1) & 0x3F) << 6 | (byte(i + 2) & 0x3F);
+    i += 3;
+    return cp;
+  }
+  const char32_t cp = (lead & 0x07) << 18 | (byte(i + 1) & 0x3F) << 12 | (byte(i + 2) & 0x3F) << 6 |
+                      (byte(i + 3) & 0x3F);
+  i += 4;
+  return cp;
+}
+
+// What a byte means to the choice of a string's style.
+enum ByteClass : std::uint8_t {
+  kOrdinary,  // printable ASCII that a plain scalar may hold anywhere after its start
+  kSpace,     // may not end a plain scalar or come before `#`
+  kColon,     // may not end a plain scalar or come before a space
+  kBreak,     // a line feed: a block scalar, or escapes
+  kControl,   // other C0 controls and DEL: escapes only
+  kHigh,      // the first byte of a non-ASCII character
+};
+
+constexpr std::array<std::uint8_t, 256> make_byte_classes() {
+  std::array<std::uint8_t, 256> classes{};
+  for (int b = 0; b < 256; ++b) {
+    classes[b] = b < 0x20 || b == 0x7F ? kControl : b >= 0x80 ? kHigh : kOrdinary;
+  }
+  classes[' '] = kSpace;
+  classes[':'] = kColon;
+  classes['\n'] = kBreak;
+  return classes;
+}
+constexpr std::array<std::uint8_t, 256> kByteClasses = make_byte_classes();
+
+// Bytes a plain scalar may start with. The YAML indicators are left out (`-`, `?` and `:`
+// even where a reader would allow them), and so are `%` (a directive at the start of a line)
+// and the blanks; every other printable ASCII character and every non-ASCII one may start it.
+constexpr std::array<bool, 256> make_plain_starts() {
+  std::array<bool, 256> starts{};
+  for (int b = 0x21; b < 0x7F; ++b) starts[b] = true;
+  for (unsigned char c : std::string_view("-?:,[]{}#&*!|>'\"%@`")) starts[c] = false;
+  for (int b = 0x80; b < 0x100; ++b) starts[b] = true;
+  return starts;
+}
+constexpr std::array<bool, 256> kPlainStarts = make_plain_starts();
+
+// First bytes from which the loader's typing may read something other than a string.
+constexpr std::array<bool, 256> make_typed_starts() {
+  std::array<bool, 256> starts{};
+  for (unsigned char c : std::string_view("~nNtTfFyYoO+-.0123456789")) starts[c] = true;
+  return starts;
+}
+constexpr std::array<bool, 256> kTypedStarts = make_typed_starts();
+
+// Every character that YAML 1.1's integer, float, sexagesimal and timestamp forms are made
+// of. A text that starts with a digit or a sign and holds nothing else may read as a number
+// or a date to a YAML 1.1 reader, so it is quoted.
+constexpr std::array<bool, 256> make_number_chars() {
+  std::array<bool, 256> chars{};
+  for (unsigned char c : std::string_view("0123456789abcdefABCDEFxXoO_:.+-tTZ ")) chars[c] = true;
+  return chars;
+}
+constexpr std::array<bool, 256> kNumberChars = make_number_chars();
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Whether `text`, which passed the structural checks of a plain scalar, reads back as this
+// string: under the loader's typing with either boolean setting, and under YAML 1.1's.
+bool types_as_string(std::string_view text) {
+  const char first = text[0];
+  if (kTypedStarts[static_cast<unsigned char>(first)]) {
+    if (infer_kind<false>(text)->kind() != Scalar::Kind::Str ||
+        infer_kind<true>(text)->kind() != Scalar::Kind::Str) {
+      return false;
+    }
+    if (is_digit(first) || first == '+') {
+      return !std::all_of(text.begin(), text.end(),
+                          [](char c) { return kNumberChars[static_cast<unsigned char>(c)]; });
+    }
+    // YAML 1.1 floats such as `.5` and `._1`; `...` ends a document at a line start.
+    if (first == '.' && text.size() > 1) {
+      return !(is_digit(text[1]) || text[1] == '_' || text.starts_with("..."));
+    }
+    return true;
+  }
+  // YAML 1.1's merge key and value indicator.
+  return text != "<<" && text != "=";
+}
+
+enum class Style : std::uint8_t { Plain, Single, Double, Literal };
+
+// Text with a line feed before `from`: a literal block scalar unless a character from `from`
+// on must be escaped. Spaces, colons and line feeds no longer matter, so long text passes
+// sixteen bytes at a time.
+Style multiline_style(std::string_view text, std::size_t i) {
+  const std::size_t size = text.size();
+  const PrintableTable& table = printable_table();
+  while (true) {
+#if defined(__SSE2__)
+    for (; i + 16 <= size; i += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+      const __m128i special =
+          _mm_andnot_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')),
+                           _mm_or_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(0x20)),
+                                        _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F))));
+      if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(special))) {
+        i += static_cast<std::size_t>(std::countr_zero(bits));
+        break;
+      }
+    }
+#endif
+    while (i < size && kByteClasses[static_cast<unsigned char>(text[i])] < kControl) ++i;
+    if (i >= size) return Style::Literal;
+    if (kByteClasses[static_cast<unsigned char>(text[i])] == kControl) return Style::Double;
+    do {
+      if (!table.printable(decode_utf8(text, i))) return Style::Double;
+    } while (i < size && static_cast<unsigned char>(text[i]) >= 0x80);
+  }
+}
+
+// The style of a string: plain where it reads back exactly, then single quotes (any one-line
+// text of printable characters), a literal block scalar for text of several lines where one
+// is allowed, and double quotes with escapes for everything else.
+Style choose_style(std::string_view text, bool block_allowed) {
+  if (text.empty()) return Style::Single;
+  bool plain = kPlainStarts[static_cast<unsigned char>(text[0])];
+  const std::size_t size = text.size();
+  const PrintableTable& table = printable_table();
+  std::size_t i = 0;
+  while (true) {
+    // Ordinary bytes are passed over sixteen at a time where the target allows it.
+#if defined(__SSE2__)
+    // A space matters only before `#`, a colon only before a space: those pairs are found
+    // with a second load one byte further on, so that prose passes without a stop.
+    for (; i + 17 <= size; i += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 1));
+      // Signed bytes below 0x20: the C0 controls and every byte of a non-ASCII character.
+      const __m128i special =
+          _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(0x20)),
+                                    _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F))),
+                       _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
+                                                  _mm_cmpeq_epi8(next, _mm_set1_epi8('#'))),
+                                    _mm_and_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(':')),
+                                                  _mm_cmpeq_epi8(next, _mm_set1_epi8(' ')))));
+      if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(special))) {
+        i += static_cast<std::size_t>(std::countr_zero(bits));
+        break;
+      }
+    }
+#endif
+    while (i < size && kByteClasses[static_cast<unsigned char>(text[i])] == kOrdinary) ++i;
+    if (i >= size) break;
+    const std::uint8_t byte_class = kByteClasses[static_cast<unsigned char>(text[i])];
+    if (byte_class == kSpace) {
+      if (i + 1 == size || text[i + 1] == '#') plain = false;
+      ++i;
+    } else if (byte_class == kColon) {
+      if (i + 1 == size || text[i + 1] == ' ') plain = false;
+      ++i;
+    } else if (byte_class == kBreak) {
+      return block_allowed ? multiline_style(text, i + 1) : Style::Double;
+    } else if (byte_class == kControl) {
+      return Style::Double;
+    } else {
+      // A run of non-ASCII characters is taken whole.
+      do {
+        if (!table.printable(decode_utf8(text, i))) return Style::Double;
+      } while (i < size && static_cast<unsigned char>(text[i]) >= 0x80);
+    }
+  }
+  return plain && types_as_string(text) ? Style::Plain : Style::Single;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Output
+
+// The text being written: one buffer that doubles when full.
+class Output {
+ public:
+  // The buffer of the previous call is reused, up to a size, which spares the allocation and
+  // the first touch of its pages (the interpreter lock keeps calls apart).
+  Output() {
+    if (spare_ != nullptr) {
+      data_ = std::exchange(spare_, nullptr);
+      capacity_ = spare_capacity_;
+    } else {
+      data_ = static_cast<char*>(std::malloc(kInitial));
+      capacity_ = kInitial;
+    }
+  }
+  ~Output() {
+    if (spare_ == nullptr && capacity_ <= kKept) {
+      spare_ = data_;
+      spare_capacity_ = capacity_;
+    } else {
+      std::free(data_);
+    }
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  bool ok() const { return data_ != nullptr; }
+
+  // Room for `count` more bytes, or null when memory ran out.
+  CORVANE_ALWAYS_INLINE char* reserve(std::size_t count) {
+    if (capacity_ - size_ < count && !grow(count)) return nullptr;
+    return data_ + size_;
+  }
+  void commit(std::size_t count) { size_ += count; }
+
+  bool append(std::string_view text) {
+    char* at = reserve(text.size());
+    if (at == nullptr) return false;
+    std::memcpy(at, text.data(), text.size());
+    size_ += text.size();
+    return true;
+  }
+  bool append(char c) {
+    char* at = reserve(1);
+    if (at == nullptr) return false;
+    *at = c;
+    ++size_;
+    return true;
+  }
+  bool spaces(std::size_t count) {
+    char* at = reserve(count);
+    if (at == nullptr) return false;
+    std::memset(at, ' ', count);
+    size_ += count;
+    return true;
+  }
+
+  std::string_view text() const { return {data_, size_}; }
+  std::size_t size() const { return size_; }
+  void truncate(std::size_t size) { size_ = size; }
+
+ private:
+  static constexpr std::size_t kInitial = 4096;
+  static constexpr std::size_t kKept = std::size_t{4} << 20;
+  static inline char* spare_ = nullptr;
+  static inline std::size_t spare_capacity_ = 0;
+
+  CORVANE_COLD bool grow(std::size_t count) {
+    std::size_t capacity = capacity_ * 2;
+    while (capacity - size_ < count) capacity *= 2;
+    char* data = static_cast<char*>(std::realloc(data_, capacity));
+    if (data == nullptr) return false;
+    data_ = data;
+    capacity_ = capacity;
+    return true;
+  }
+
+  char* data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_;
+};
+
+// The str of UTF-8 `text`. The interpreter decodes ASCII by whole words until the first other
+// character, and one character at a time after it; so text that is ASCII but for a few short
+// runs is decoded piece by piece and the pieces joined.
+PyObject* make_str(std::string_view text) {
+  const char* data = text.data();
+  const std::size_t size = text.size();
+  std::size_t blocks_with_high = 0;
+#if defined(__SSE2__)
+  for (std::size_t i = 0; i + 16 <= size; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    blocks_with_high += _mm_movemask_epi8(block) != 0;
+  }
+#endif
+  constexpr std::size_t kBytesPerRun = 2048;
+  if (blocks_with_high == 0 || blocks_with_high * kBytesPerRun > size) {
+    return PyUnicode_DecodeUTF8(data, static_cast<Py_ssize_t>(size), "strict");
+  }
+  PyRef pieces = PyRef::steal(PyList_New(0));
+  if (!pieces) return nullptr;
+  const auto is_high = [&](std::size_t i) { return static_cast<unsigned char>(data[i]) >= 0x80; };
+  for (std::size_t start = 0; start < size;) {
+    const bool high = is_high(start);
+    std::size_t end = start + 1;
+#if defined(__SSE2__)
+    if (!high) {
+      for (; end + 16 <= size; end += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + end));
+        if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(block))) {
+          end += static_cast<std::size_t>(std::countr_zero(bits));
+          break;
+        }
+      }
+    }
+#endif
+    while (end < size && is_high(end) == high) ++end;
+    PyRef piece = PyRef::steal(
+        PyUnicode_DecodeUTF8(data + start, static_cast<Py_ssize_t>(end - start), "strict"));
+    if (!piece || PyList_Append(pieces.get(), piece.get()) < 0) return nullptr;
+    start = end;
+  }
+  PyRef empty = PyRef::steal(PyUnicode_FromStringAndSize("", 0));
+  if (!empty) return nullptr;
+  return PyUnicode_Join(empty.get(), pieces.get());
+}
+
+// Python's repr of a finite double, always with a `.` and with a signed exponent when it has
+// one (`1.0e+300`), so that YAML 1.1 readers also see a float.
+std::size_t format_float(double value, char* out) {
+  char digits[32];
+  const auto result =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::scientific);
+  // digits: [-]d[.ddd]e(+|-)dd[d]
+  const char* p = digits;
+  char* o = out;
+  if (*p == '-') *o++ = *p++;
+  char mantissa[20];
+  std::size_t count = 0;
+  for (; *p != 'e'; ++p) {
+    if (*p != '.') mantissa[count++] = *p;
+  }
+  ++p;
+  int exponent = 0;
+  std::from_chars(*p == '+' ? p + 1 : p, result.ptr, exponent);
+  if (exponent >= -4 && exponent < 16) {
+    if (exponent >= 0) {
+      const auto whole = static_cast<std::size_t>(exponent) + 1;
+      for (std::size_t i = 0; i < whole; ++i) *o++ = i < count ? mantissa[i] : '0';
+      *o++ = '.';
+      if (count > whole) {
+        for (std::size_t i = whole; i < count; ++i) *o++ = mantissa[i];
+      } else {
+        *o++ = '0';
+      }
+    } else {
+      *o++ = '0';
+      *o++ = '.';
+      for (int i = -1; i > exponent; --i) *o++ = '0';
+      for (std::size_t i = 0; i < count; ++i) *o++ = mantissa[i];
+    }
+  } else {
+    *o++ = mantissa[0];
+    *o++ = '.';
+    if (count > 1) {
+      for (std::size_t i = 1; i < count; ++i) *o++ = mantissa[i];
+    } else {
+      *o++ = '0';
+    }
+    *o++ = 'e';
+    *o++ = exponent < 0 ? '-' : '+';
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    if (magnitude < 10) *o++ = '0';
+    o = std::to_chars(o, o + 4, magnitude).ptr;
+  }
+  return static_cast<std::size_t>(o - out);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The writer
+
+// Where a value goes: the whole document, after `key:`, or after `-`.
+enum class Place : std::uint8_t { Root, AfterKey, AfterDash };
+
+// A mapping or sequence being written, with the entry being written now.
+struct Frame {
+  PyRef container;
+  PyRef sorted_keys;  // the keys in order, when keys are sorted
+  Py_ssize_t position = 0;
+  Py_ssize_t size = 0;
+  Py_ssize_t index = -1;      // the current item of a sequence
+  PyObject* key = nullptr;    // the current key of a mapping (borrowed from it)
+  std::size_t column = 0;     // of the keys or dashes
+  bool inline_first = false;  // the first entry goes on the line already begun (`- `)
+  bool is_map = false;
+  bool is_tuple = false;
+  bool tracked = false;
+};
+
+// Past this depth every open container is remembered, so that one that contains itself is
+// met again within one turn of its cycle. Shallower values, nearly all, pay nothing for it.
+constexpr std::size_t kTrackedDepth = 1000;
+
+class Writer {
+ public:
+  Writer(std::size_t indent, bool sort_keys) : indent_(indent), sort_keys_(sort_keys) {}
+
+  PyObject* run(PyObject* value) {
+    if (!output_.ok()) return PyErr_NoMemory();
+    if (!write_value(value, Place::Root, 0)) return nullptr;
+    while (!stack_.empty()) {
+      if (!write_next_entry()) return nullptr;
+    }
+    return make_str(output_.text());
+  }
+
+ private:
+  // Writes the next entry of the innermost open container, or closes it.
+  bool write_next_entry() {
+    Frame& frame = stack_.back();
+    if (frame.is_map) {
+      PyObject *key, *value;
+      if (frame.sorted_keys) {
+        if (frame.position == frame.size) return close_frame();
+        key = PyList_GetItem(frame.sorted_keys.get(), frame.position++);
+        value = PyDict_GetItemWithError(frame.container.get(), key);
+        if (value == nullptr) {
+          if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_RuntimeError, "mapping changed while written");
+          return false;
+        }
+      } else if (!PyDict_Next(frame.container.get(), &frame.position, &key, &value)) {
+        return close_frame();
+      }
+      frame.key = key;
+      const std::size_t column = frame.column;
+      if (frame.inline_first) {
+        frame.inline_first = false;
+      } else if (!output_.spaces(column)) {
+        return no_memory();
+      }
+      return write_key(key) && write_value(value, Place::AfterKey, column);
+    }
+    if (++frame.index == frame.size) return close_frame();
+    PyObject* item = frame.is_tuple ? PyTuple_GetItem(frame.container.get(), frame.index)
+                                    : PyList_GetItem(frame.container.get(), frame.index);
+    if (item == nullptr) return false;
+    const std::size_t column = frame.column;
+    if (frame.inline_first) {
+      frame.inline_first = false;
+    } else if (!output_.spaces(column)) {
+      return no_memory();
+    }
+    return output_.append('-') && write_value(item, Place::AfterDash, column);
+  }
+
+  bool close_frame() {
+    if (stack_.back().tracked) open_.erase(stack_.back().container.get());
+    stack_.pop_back();
+    return true;
+  }
+
+  // Writes `value` at `place`; `column` is that of the key or dash before it (0 at the root).
+  // A non-empty container is opened on the stack, and its entries follow.
+  bool write_value(PyObject* value, Place place, std::size_t column) {
+    PyTypeObject* type = Py_TYPE(value);
+    if (type == &PyUnicode_Type) return write_string_value(value, place, column);
+    if (type == &PyDict_Type) return open_map(value, place, column);
+    if (type == &PyList_Type) return open_seq(value, place, column, false);
+    if (type == &PyLong_Type) return write_scalar_int(value, place);
+    if (type == &PyFloat_Type) return write_scalar_float(PyFloat_AsDouble(value), place);
+    if (value == Py_None) return write_word("null", place);
+    if (value == Py_True) return write_word("true", place);
+    if (value == Py_False) return write_word("false", place);
+    // Subclasses are written as their base type, as json.dumps writes them.
+    if (PyUnicode_Check(value)) return write_string_value(value, place, column);
+    if (PyDict_Check(value)) return open_map(value, place, column);
+    if (PyList_Check(value)) return open_seq(value, place, column, false);
+    if (PyTuple_Check(value)) return open_seq(value, place, column, true);
+    if (PyLong_Check(value)) return write_scalar_int(value, place);
+    if (PyFloat_Check(value)) return write_scalar_float(PyFloat_AsDouble(value), place);
+    return unsupported_type(value, "value", true);
+  }
+
+  bool begin_scalar(Place place) { return place == Place::Root || output_.append(' '); }
+
+  bool write_word(std::string_view word, Place place) {
+    char* at = output_.reserve(word.size() + 2);
+    if (at == nullptr) return no_memory();
+    std::size_t n = 0;
+    if (place != Place::Root) at[n++] = ' ';
+    std::memcpy(at + n, word.data(), word.size());
+    n += word.size();
+    at[n++] = '\n';
+    output_.commit(n);
+    return true;
+  }
+
+  bool write_scalar_int(PyObject* value, Place place) {
+    char* at = output_.reserve(24);
+    if (at == nullptr) return no_memory();
+    std::size_t n = 0;
+    if (place != Place::Root) at[n++] = ' ';
+    if (!format_int(value, at + n, n, "int")) return false;
+    at[n++] = '\n';
+    output_.commit(n);
+    return true;
+  }
+
+  bool write_scalar_float(double value, Place place) {
+    if (value == -1.0 && PyErr_Occurred()) return false;
+    char* at = output_.reserve(34);
+    if (at == nullptr) return no_memory();
+    std::size_t n = 0;
+    if (place != Place::Root) at[n++] = ' ';
+    n += write_float(value, at + n);
+    at[n++] = '\n';
+    output_.commit(n);
+    return true;
+  }
+
+  // Decimal digits of an int in the signed 64-bit range at `out`, adding their count to `n`.
+  bool format_int(PyObject* value, char* out, std::size_t& n, const char* what) {
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (overflow != 0) return out_of_range(what);
+    if (number == -1 && PyErr_Occurred()) return false;
+    n += static_cast<std::size_t>(std::to_chars(out, out + 20, number).ptr - out);
+    return true;
+  }
+
+  static std::size_t write_float(double value, char* out) {
+    if (std::isnan(value)) {
+      std::memcpy(out, ".nan", 4);
+      return 4;
+    }
+    if (std::isinf(value)) {
+      if (value > 0) {
+        std::memcpy(out, ".inf", 4);
+        return 4;
+      }
+      std::memcpy(out, "-.inf", 5);
+      return 5;
+    }
+    return format_float(value, out);
+  }
+
+  bool write_string_value(PyObject* value, Place place, std::size_t column) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(value, &size);
+    if (data == nullptr) return false;
+    const std::string_view text(data, static_cast<std::size_t>(size));
+    if (!begin_scalar(place)) return no_memory();
+    Style style = choose_style(text, true);
+    if (style == Style::Literal) {
+      const std::size_t start = output_.size();
+      if (!write_literal(text, column)) return no_memory();
+      if (output_.size() != start) return true;
+      style = Style::Double;
+    }
+    return write_styled(text, style) && output_.append('\n');
+  }
+
+  bool write_key(PyObject* key) {
+    PyTypeObject* type = Py_TYPE(key);
+    if (type == &PyUnicode_Type || (type != &PyLong_Type && PyUnicode_Check(key))) {
+      Py_ssize_t size = 0;
+      const char* data = PyUnicode_AsUTF8AndSize(key, &size);
+      if (data == nullptr) return false;
+      const std::string_view text(data, static_cast<std::size_t>(size));
+      return write_styled(text, key_style(key, text)) && output_.append(':');
+    }
+    char* at = output_.reserve(40);
+    if (at == nullptr) return no_memory();
+    std::size_t n = 0;
+    if (key == Py_None) {
+      std::memcpy(at, "null", 4);
+      n = 4;
+    } else if (key == Py_True) {
+      std::memcpy(at, "true", 4);
+      n = 4;
+    } else if (key == Py_False) {
+      std::memcpy(at, "false", 5);
+      n = 5;
+    } else if (PyLong_Check(key)) {
+      if (!format_int(key, at, n, "key")) return false;
+    } else if (PyFloat_Check(key)) {
+      const double number = PyFloat_AsDouble(key);
+      if (number == -1.0 && PyErr_Occurred()) return false;
+      n = write_float(number, at);
+    } else {
+      return unsupported_type(key, "key", false);
+    }
+    at[n++] = ':';
+    output_.commit(n);
+    return true;
+  }
+
+  // The keys of a document repeat, mostly as the same objects, so the style of an exact str
+  // key is remembered by its address. That holds while no code of the caller's runs, which
+  // sorting keys may do.
+  Style key_style(PyObject* key, std::string_view text) {
+    if (sort_keys_ || Py_TYPE(key) != &PyUnicode_Type) return choose_style(text, false);
+    KeyStyle& slot = key_styles_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % kKeyStyles];
+    if (slot.key != key) {
+      slot.key = key;
+      slot.style = choose_style(text, false);
+    }
+    return slot.style;
+  }
+
+  bool write_styled(std::string_view text, Style style) {
+    switch (style) {
+      case Style::Plain: return output_.append(text) || no_memory();
+      case Style::Single: return write_single_quoted(text) || no_memory();
+      default: return write_double_quoted(text) || no_memory();
+    }
+  }
+
+  bool write_single_quoted(std::string_view text) {
+    // At most every byte is a quote, doubled.
+    char* at = output_.reserve(text.size() * 2 + 2);
+    if (at == nullptr) return false;
+    char* o = at;
+    *o++ = '\'';
+    for (char c : text) {
+      *o++ = c;
+      if (c == '\'') *o++ = '\'';
+    }
+    *o++ = '\'';
+    output_.commit(static_cast<std::size_t>(o - at));
+    return true;
+  }
+
+  bool write_double_quoted(std::string_view text) {
+    // At most four bytes out for each byte in: `\xXX` for one byte, `\uXXXX` for two or three,
+    // `\UXXXXXXXX` for four.
+    char* at = output_.reserve(text.size() * 4 + 2);
+    if (at == nullptr) return false;
+    char* o = at;
+    *o++ = '"';
+    constexpr char kHex[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < text.size();) {
+      const std::size_t start = i;
+      const char32_t cp = decode_utf8(text, i);
+      if (cp == '"' || cp == '\\') {
+        *o++ = '\\';
+        *o++ = static_cast<char>(cp);
+        continue;
+      }
+      if (cp >= 0x20 && cp < 0x7F) {
+        *o++ = static_cast<char>(cp);
+        continue;
+      }
+      if (cp >= 0x80 && printable_table().printable(cp)) {
+        std::memcpy(o, text.data() + start, i - start);
+        o += i - start;
+        continue;
+      }
+      *o++ = '\\';
+      char short_escape = 0;
+      switch (cp) {
+        case 0x00: short_escape = '0'; break;
+        case 0x07: short_escape = 'a'; break;
+        case 0x08: short_escape = 'b'; break;
+        case 0x09: short_escape = 't'; break;
+        case 0x0A: short_escape = 'n'; break;
+        case 0x0B: short_escape = 'v'; break;
+        case 0x0C: short_escape = 'f'; break;
+        case 0x0D: short_escape = 'r'; break;
+        case 0x1B: short_escape = 'e'; break;
+        case 0x85: short_escape = 'N'; break;
+        case 0xA0: short_escape = '_'; break;
+        case 0x2028: short_escape = 'L'; break;
+        case 0x2029: short_escape = 'P'; break;
+        default: break;
+      }
+      if (short_escape != 0) {
+        *o++ = short_escape;
+        continue;
+      }
+      const int digits = cp < 0x100 ? 2 : cp < 0x10000 ? 4 : 8;
+      *o++ = digits == 2 ? 'x' : digits == 4 ? 'u' : 'U';
+      for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) *o++ = kHex[(cp >> shift) & 0xF];
+    }
+    *o++ = '"';
+    output_.commit(static_cast<std::size_t>(o - at));
+    return true;
+  }
+
+  // `|` with its indicators, then each line at `column` + indent (empty lines stay empty).
+  // Text that a block scalar cannot hold exactly is left unwritten: text without a line of
+  // content reads back as the empty string, and a line of spaces alone is a blank line, whose
+  // spaces the readers do not agree on. False only when memory ran out.
+  bool write_literal(std::string_view text, std::size_t column) {
+    const std::size_t first = text.find_first_not_of('\n');
+    if (first == std::string_view::npos) return true;
+    const std::size_t start_size = output_.size();
+    std::size_t trailing = 0;
+    while (text[text.size() - 1 - trailing] == '\n') ++trailing;
+    char header[4];
+    std::size_t n = 0;
+    header[n++] = '|';
+    // A first line that starts with a space would set the indentation itself.
+    if (text[first] == ' ') header[n++] = static_cast<char>('0' + indent_);
+    if (trailing == 0) header[n++] = '-';
+    if (trailing > 1) header[n++] = '+';
+    header[n++] = '\n';
+    if (!output_.append(std::string_view(header, n))) return false;
+    const std::size_t content_column = column + indent_;
+    // The line feed that ends the last line closes its line; it starts no line of its own.
+    const std::string_view body = trailing > 0 ? text.substr(0, text.size() - 1) : text;
+    std::size_t start = 0;
+    while (true) {
+      std::size_t end = body.find('\n', start);
+      const bool last = end == std::string_view::npos;
+      if (last) end = body.size();
+      const std::string_view line = body.substr(start, end - start);
+      char* at = output_.reserve(content_column + line.size() + 1);
+      if (at == nullptr) return false;
+      std::size_t written = 0;
+      if (!line.empty()) {
+        if (line[0] == ' ' && line.find_first_not_of(' ') == std::string_view::npos) {
+          output_.truncate(start_size);
+          return true;
+        }
+        std::memset(at, ' ', content_column);
+        std::memcpy(at + content_column, line.data(), line.size());
+        written = content_column + line.size();
+      }
+      at[written++] = '\n';
+      output_.commit(written);
+      if (last) return true;
+      start = end + 1;
+    }
+  }
+
+  bool open_map(PyObject* map, Place place, std::size_t column) {
+    const Py_ssize_t size = PyDict_Size(map);
+    if (size < 0) return false;
+    if (size == 0) return write_word("{}", place);
+    Frame frame;
+    frame.is_map = true;
+    frame.size = size;
+    if (sort_keys_) {
+      frame.sorted_keys = PyRef::steal(PyDict_Keys(map));
+      if (!frame.sorted_keys || PyList_Sort(frame.sorted_keys.get()) < 0) return false;
+    }
+    return open(map, std::move(frame), place, column);
+  }
+
+  bool open_seq(PyObject* seq, Place place, std::size_t column, bool is_tuple) {
+    const Py_ssize_t size = is_tuple ? PyTuple_Size(seq) : PyList_Size(seq);
+    if (size < 0) return false;
+    if (size == 0) return write_word("[]", place);
+    Frame frame;
+    frame.is_tuple = is_tuple;
+    frame.size = size;
+    return open(seq, std::move(frame), place, column);
+  }
+
+  bool open(PyObject* container, Frame frame, Place place, std::size_t column) {
+    if (stack_.size() >= kTrackedDepth) {
+      if (!open_.insert(container).second) return circular(container);
+      frame.tracked = true;
+    }
+    frame.container = PyRef::borrow(container);
+    switch (place) {
+      case Place::Root: frame.column = 0; break;
+      case Place::AfterKey:
+        if (!output_.append('\n')) return no_memory();
+        frame.column = column + indent_;
+        break;
+      case Place::AfterDash:
+        // `- key: value` and `- - item`: the entries line up two columns after the dash.
+        if (!output_.append(' ')) return no_memory();
+        frame.column = column + 2;
+        frame.inline_first = true;
+        break;
+    }
+    stack_.push_back(std::move(frame));
+    return true;
+  }
+
+  // ---- Errors: each names the path to the value, as in `services[0].port`.
+
+  // The path through the entries being written in the first `depth` open containers.
+  std::string path(std::size_t depth) const {
+    std::string text;
+    for (std::size_t i = 0; i < depth; ++i) {
+      const Frame& frame = stack_[i];
+      if (!frame.is_map) {
+        text += '[' + std::to_string(frame.index) + ']';
+        continue;
+      }
+      Py_ssize_t size = 0;
+      const char* data =
+          PyUnicode_Check(frame.key) ? PyUnicode_AsUTF8AndSize(frame.key, &size) : nullptr;
+      const std::string_view name(data == nullptr ? "" : data, static_cast<std::size_t>(size));
+      const bool simple =
+          data != nullptr && !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || is_digit(c) || c == '_' ||
+                   c == '-';
+          });
+      if (simple) {
+        if (!text.empty()) text += '.';
+        text += name;
+        continue;
+      }
+      PyErr_Clear();
+      PyRef repr = PyRef::steal(PyObject_Repr(frame.key));
+      const char* repr_text = repr ? PyUnicode_AsUTF8AndSize(repr.get(), &size) : nullptr;
+      if (repr_text == nullptr) {
+        PyErr_Clear();
+        text += "[?]";
+        continue;
+      }
+      text += '[' + std::string(repr_text, static_cast<std::size_t>(size)) + ']';
+    }
+    return text;
+  }
+
+  std::string where(std::size_t depth) const {
+    const std::string at = path(depth);
+    return at.empty() ? std::string(" (at the top level)") : " (at " + at + ")";
+  }
+
+  CORVANE_COLD bool unsupported_type(PyObject* object, const char* what, bool entry_included) {
+    PyRef name = PyRef::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
+    const char* type_name = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
+    if (type_name == nullptr) return false;
+    const std::string text = where(entry_included ? stack_.size() : stack_.size() - 1);
+    if (entry_included) {
+      PyErr_Format(PyExc_TypeError, "cannot write a %s of type '%s'%s", what, type_name,
+                   text.c_str());
+    } else {
+      PyErr_Format(PyExc_TypeError,
+                   "cannot write a %s of type '%s' (keys must be str, int, float, bool or "
+                   "None)%s",
+                   what, type_name, text.c_str());
+    }
+    return false;
+  }
+
+  CORVANE_COLD bool out_of_range(const char* what) {
+    // A key's path ends at its mapping; a value's includes its own entry.
+    const bool is_key = std::string_view(what) == "key";
+    const std::string text = where(is_key ? stack_.size() - 1 : stack_.size());
+    PyErr_Format(PyExc_ValueError,
+                 "%s outside the signed 64-bit range, which would read back as a string%s",
+                 is_key ? "int key" : "int", text.c_str());
+    return false;
+  }
+
+  CORVANE_COLD bool circular(PyObject* container) {
+    // Every container from the first appearance of `container` on is part of the cycle; the
+    // path names the outermost of them.
+    std::size_t first = 0;
+    while (stack_[first].container.get() != container) ++first;
+    std::unordered_set<PyObject*> cycle;
+    for (std::size_t i = first; i < stack_.size(); ++i) cycle.insert(stack_[i].container.get());
+    std::size_t depth = 0;
+    while (!cycle.contains(stack_[depth].container.get())) ++depth;
+    const std::string at = path(depth);
+    if (at.empty()) {
+      PyErr_SetString(PyExc_ValueError, "circular reference: the top-level value contains itself");
+    } else {
+      PyErr_Format(PyExc_ValueError, "circular reference: the value at %s contains itself",
+                   at.c_str());
+    }
+    return false;
+  }
+
+  CORVANE_COLD bool no_memory() {
+    PyErr_NoMemory();
+    return false;
+  }
+
+  struct KeyStyle {
+    PyObject* key = nullptr;
+    Style style = Style::Plain;
+  };
+  static constexpr std::size_t kKeyStyles = 256;
+
+  std::size_t indent_;
+  bool sort_keys_;
+  std::array<KeyStyle, kKeyStyles> key_styles_{};
+  Output output_;
+  std::vector<Frame> stack_;
+  std::unordered_set<PyObject*> open_;
+};
+
+}  // namespace
+
+PyObject* dump_function(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"value", "indent", "sort_keys", nullptr};
+  PyObject* value = nullptr;
+  int indent = 2;
+  int sort_keys = 0;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$ip:dump", const_cast<char**>(keywords), &value,
+                                   &indent, &sort_keys)) {
+    return nullptr;
+  }
+  // The loader accepts only even indentation, and an indentation indicator is one digit.
+  if (indent != 2 && indent != 4 && indent != 6 && indent != 8) {
+    PyErr_Format(PyExc_ValueError, "indent must be 2, 4, 6 or 8, not %d", indent);
+    return nullptr;
+  }
+  try {
+    Writer writer(static_cast<std::size_t>(indent), sort_keys != 0);
+    return writer.run(value);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
+}  // namespace corvane

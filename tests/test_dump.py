@@ -1,0 +1,378 @@
+"""Writing YAML with corvane.dump: the exact round trip through load and PyYAML's safe loader,
+the style chosen for each kind of string, number formatting, errors, and deep nesting."""
+
+import collections
+import enum
+import math
+import re
+import sys
+
+import pytest
+import yaml
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import corvane
+from conftest import SHARED, CorvaneError, load, same_value
+
+dump = corvane.dump
+
+
+def loads_back(value, text):
+    """Both loaders, and the loader with YAML 1.1 booleans, read `text` as `value`."""
+    for bools in (False, True):
+        back = load(text, strict=True, yaml_1_1_bools=bools)
+        assert same_value(back, value), f"{text!r} loaded as {back!r}, yaml_1_1_bools={bools}"
+
+
+def pyyaml_holds(value):
+    """PyYAML can give back `value` itself: no NaN keys (a new NaN is not equal to the old),
+    and keys short enough for its one-line simple keys."""
+    stack = [value]
+    while stack:
+        item = stack.pop()
+        if isinstance(item, dict):
+            for key, member in item.items():
+                if isinstance(key, float) and math.isnan(key):
+                    return False
+                if isinstance(key, str) and len(dump(key)) > 512:
+                    return False
+                stack.append(member)
+        elif isinstance(item, list):
+            stack.extend(item)
+    return True
+
+
+# ---------------------------------------------------------------------------------------------
+# Property: whatever dump writes, both loaders read back as the same value.
+
+TRICKY_WORDS = ["yes", "No", "ON", "off", "y", "N", "~", "null", "Null", "true", "FALSE", "<<", "=",
+                "1_000", "2024-01-01", "2001-12-14 21:59:43.10 -5", "12:30", "190:20:30", "0b101",
+                "0x1F", "0o17", "017", ".5", "._5", "1e3", "1.0e+3", ".inf", "-.INF", ".NaN", "+1",
+                "-", "---", "...", "- x", "? x", "%YAML", "@x", "`x", "#x", "a #b", "a: b", "a:",
+                "a:b", "!t", "&a", "*a", "|", ">", "[a]", "{a: 1}", "'q'", '"q"', "\\", "",
+                " ", "\t", "\r\n", "\r", "\n", "\x85", "\u2028", "\u2029", "\ufeff", "\xa0"]
+ALPHABET = st.characters(blacklist_categories=("Cs",))
+SPECIALS = st.sampled_from(list(" \t\r\n:#-?'\"\\|>[]{},&*!%@`~.0123456789e+_\x85\u2028\ufeffyesno"))
+strings = st.one_of(
+    st.text(ALPHABET, max_size=20),
+    st.text(SPECIALS, max_size=12),
+    st.lists(st.one_of(st.sampled_from(TRICKY_WORDS), st.text(SPECIALS, max_size=3)), max_size=5).map("".join),
+    st.sampled_from(TRICKY_WORDS),
+)
+ints = st.integers(min_value=-(2**63), max_value=2**63 - 1)
+scalars = st.one_of(st.none(), st.booleans(), ints, st.floats(), strings)
+keys = st.one_of(st.none(), st.booleans(), ints, st.floats(allow_nan=False), strings)
+values = st.recursive(
+    scalars,
+    lambda children: st.one_of(st.lists(children, max_size=5), st.dictionaries(keys, children, max_size=5)),
+    max_leaves=30,
+)
+ROUND_TRIPS = 2000
+
+
+@settings(max_examples=ROUND_TRIPS, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(values, st.sampled_from([2, 4, 6, 8]), st.booleans())
+def test_load_reads_back_what_dump_writes(value, indent, sort_keys):
+    try:
+        text = dump(value, indent=indent, sort_keys=sort_keys)
+    except TypeError:
+        assert sort_keys  # keys of different types cannot be sorted
+        return
+    if sort_keys:
+        value = sort_mappings(value)
+    loads_back(value, text)
+
+
+@settings(max_examples=ROUND_TRIPS, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(values, st.sampled_from([2, 4, 6, 8]))
+def test_pyyaml_safe_loader_reads_back_what_dump_writes(value, indent):
+    text = dump(value, indent=indent)
+    if pyyaml_holds(value):
+        back = yaml.load(text, Loader=yaml.CSafeLoader)
+        assert same_value(back, value), f"{text!r} loaded by PyYAML as {back!r}"
+
+
+def sort_mappings(value):
+    if isinstance(value, dict):
+        return {key: sort_mappings(value[key]) for key in sorted(value)}
+    if isinstance(value, list):
+        return [sort_mappings(item) for item in value]
+    return value
+
+
+# ---------------------------------------------------------------------------------------------
+# Styles of strings, as values and as keys.
+
+STYLES = [
+    # plain
+    ("word", "word"), ("two words", "two words"), ("a:b", "a:b"), ("a#b", "a#b"), ("é", "é"),
+    ("C:\\dir", "C:\\dir"), ("it's", "it's"), ('say "hi"', 'say "hi"'), (".env", ".env"),
+    ("http://x/y?z=1", "http://x/y?z=1"), ("1st", "1st"), ("v1.2", "v1.2"), ("~home", "~home"),
+    ("<x>", "<x>"), ("a - b", "a - b"), ("inf", "inf"), ("nan", "nan"), ("None", "None"),
+    ("yess", "yess"), ("tRUE", "tRUE"), ("日本語", "日本語"),
+    # words and numbers that some reader types: single quotes
+    ("yes", "'yes'"), ("No", "'No'"), ("on", "'on'"), ("OFF", "'OFF'"), ("y", "'y'"), ("n", "'n'"),
+    ("~", "'~'"), ("null", "'null'"), ("true", "'true'"), ("False", "'False'"), ("12", "'12'"),
+    ("-7", "'-7'"), ("1_000", "'1_000'"), ("2024-01-01", "'2024-01-01'"), ("12:30", "'12:30'"),
+    ("0b101", "'0b101'"), ("0x1F", "'0x1F'"), ("0o17", "'0o17'"), (".5", "'.5'"), ("1e3", "'1e3'"),
+    ("1.2.3", "'1.2.3'"), ("._1", "'._1'"), (".inf", "'.inf'"), ("-.Inf", "'-.Inf'"), (".NaN", "'.NaN'"),
+    ("<<", "'<<'"), ("=", "'='"), ("+1", "'+1'"), ("2001-12-14 21:59:43.10 -5", "'2001-12-14 21:59:43.10 -5'"),
+    # indicators and structure: single quotes
+    ("", "''"), (" a", "' a'"), ("a ", "'a '"), ("a: b", "'a: b'"), ("a:", "'a:'"), ("a #b", "'a #b'"),
+    ("-", "'-'"), ("-x", "'-x'"), ("- x", "'- x'"), ("?x", "'?x'"), (":x", "':x'"), ("#x", "'#x'"),
+    ("%x", "'%x'"), ("@x", "'@x'"), ("`x", "'`x'"), ("!x", "'!x'"), ("&x", "'&x'"), ("*x", "'*x'"),
+    ("|", "'|'"), (">", "'>'"), ("[a]", "'[a]'"), ("{a}", "'{a}'"), (",", "','"), ("'q'", "'''q'''"),
+    ('"q"', "'\"q\"'"), ("...", "'...'"), ("---", "'---'"),
+    # characters str.isprintable() rejects: double quotes with escapes
+    ("a\tb", '"a\\tb"'), ("\r", '"\\r"'), ("a\rb", '"a\\rb"'), ("\x00\x07\x08\x0b\x0c\x1b", '"\\0\\a\\b\\v\\f\\e"'),
+    ("\x7f", '"\\x7F"'), ("\x85", '"\\N"'), ("\xa0", '"\\_"'), ("\u2028\u2029", '"\\L\\P"'),
+    ("\ufeffa", '"\\uFEFFa"'), ("\U000e0001", '"\\U000E0001"'), ("\u3000", '"\\u3000"'),
+    ('\t"\\', '"\\t\\"\\\\"'), ("\u00ad", '"\\xAD"'),
+]
+
+
+@pytest.mark.parametrize("text, written", STYLES, ids=[repr(t) for t, _ in STYLES])
+def test_string_style(text, written):
+    assert dump(text) == written + "\n"
+    assert dump({"k": text}) == f"k: {written}\n"
+    assert dump({text: 1}) == f"{written}: 1\n"
+    loads_back({text: [text]}, dump({text: [text]}))
+    assert yaml.load(dump({text: [text]}), Loader=yaml.CSafeLoader) == {text: [text]}
+
+
+@pytest.mark.parametrize("char, escape", [("\x01", "\\x01"), ("\x85", "\\N"), ("\x9f", "\\x9F"),
+                                          ("\u200b", "\\u200B"), ("\U000e0001", "\\U000E0001"), ("\t", "\\t")])
+def test_long_text_of_escapes_only(char, escape):
+    # The most that escaping can grow a text, over a text longer than the output's first buffer.
+    assert dump({"k": char * 5000}) == f'k: "{escape * 5000}"\n'
+
+
+# Several lines: a literal block scalar where it reads back exactly, else double quotes.
+MULTILINE = [
+    ("a\nb", "k: |-\n  a\n  b\n"),
+    ("a\nb\n", "k: |\n  a\n  b\n"),
+    ("a\nb\n\n", "k: |+\n  a\n  b\n\n"),
+    ("\na", "k: |-\n\n  a\n"),
+    ("a\n\nb", "k: |-\n  a\n\n  b\n"),
+    (" a\nb", "k: |2-\n   a\n  b\n"),
+    ("\n  a\n", "k: |2\n\n    a\n"),
+    ("a\n  b\n", "k: |\n  a\n    b\n"),
+    ("# a\n- b\n", "k: |\n  # a\n  - b\n"),
+    ("a \nb", "k: |-\n  a \n  b\n"),
+    # no line with content: the readers would give the empty string
+    ("\n", 'k: "\\n"\n'), ("\n\n", 'k: "\\n\\n"\n'),
+    # a line of spaces alone is a blank line, whose spaces the readers treat differently
+    ("a\n  \nb", 'k: "a\\n  \\nb"\n'), ("  \na", 'k: "  \\na"\n'),
+    # carriage returns, tabs and other line breaks are escaped
+    ("a\r\nb", 'k: "a\\r\\nb"\n'), ("a\nb\r", 'k: "a\\nb\\r"\n'), ("a\n\tb", 'k: "a\\n\\tb"\n'),
+    ("a\x85b\nc", 'k: "a\\Nb\\nc"\n'), ("a\u2028b\n", 'k: "a\\Lb\\n"\n'),
+]
+
+
+@pytest.mark.parametrize("text, written", MULTILINE, ids=[repr(t) for t, _ in MULTILINE])
+def test_multiline_string_style(text, written):
+    assert dump({"k": text}) == written
+    loads_back({"k": text, "after": [text]}, dump({"k": text, "after": [text]}))
+    assert yaml.load(dump([{"k": text}, text]), Loader=yaml.CSafeLoader) == [{"k": text}, text]
+
+
+def test_multiline_keys_and_block_scalars_in_every_place():
+    assert dump({"a\nb": 1}) == '"a\\nb": 1\n'
+    assert dump("x\ny\n") == "|\n  x\n  y\n"
+    assert dump([" x\n"], indent=4) == "- |4\n     x\n"
+    assert dump({"a": [{"b": " x\ny"}]}) == "a:\n  - b: |2-\n       x\n      y\n"
+
+
+def test_long_output_with_a_few_non_ascii_runs():
+    # Mostly ASCII text with rare other characters is built from pieces: each must land exactly.
+    items = ["é€😀"] + ["x" * 60] * 2000 + ["ü", "日本", "x" * 60, "\u00ff" * 40] + ["y" * 60] * 2000 + ["Ω"]
+    expected = "".join(f"- {item}\n" for item in items)
+    assert dump(items) == expected
+    assert dump(["a"]) == "- a\n"  # the reused buffer holds nothing of the call before
+
+
+# ---------------------------------------------------------------------------------------------
+# Scalars other than strings, and layout.
+
+def test_scalars_and_layout():
+    value = {"none": None, "t": True, "f": False, "i": -42, "big": 2**63 - 1, "small": -(2**63),
+             "x": 1.5, "e": [], "m": {}, "list": [1, [2, [3]], {"a": 1, "b": [{}]}],
+             None: 0, 1: 1, True: 2, 2.5: 3, -0.0: 4}
+    assert dump(value) == (
+        "none: null\nt: true\nf: false\ni: -42\nbig: 9223372036854775807\nsmall: -9223372036854775808\n"
+        "x: 1.5\ne: []\nm: {}\nlist:\n  - 1\n  - - 2\n    - - 3\n  - a: 1\n    b:\n      - {}\n"
+        "null: 0\n1: 2\n2.5: 3\n-0.0: 4\n")
+    assert dump(value["list"], indent=4) == "- 1\n- - 2\n  - - 3\n- a: 1\n  b:\n      - {}\n"
+    assert dump({"a": {"b": {"c": 1}}}, indent=8) == "a:\n        b:\n                c: 1\n"
+    loads_back(value, dump(value))
+
+
+FLOATS = [(0.0, "0.0"), (-0.0, "-0.0"), (1.0, "1.0"), (0.1, "0.1"), (-2.5, "-2.5"), (1e15, "1000000000000000.0"),
+          (1e16, "1.0e+16"), (1.5e300, "1.5e+300"), (1e-4, "0.0001"), (1e-5, "1.0e-05"), (5e-324, "5.0e-324"),
+          (1.7976931348623157e308, "1.7976931348623157e+308"), (123456789.123, "123456789.123"),
+          (math.inf, ".inf"), (-math.inf, "-.inf"), (math.nan, ".nan")]
+
+
+@pytest.mark.parametrize("number, written", FLOATS, ids=[w for _, w in FLOATS])
+def test_float_text(number, written):
+    assert dump(number) == written + "\n"
+    assert dump({number: number}) == f"{written}: {written}\n"
+
+
+def repr_with_dot_and_signed_exponent(number):
+    mantissa, _, exponent = repr(number).partition("e")
+    if "." not in mantissa:
+        mantissa += ".0"
+    return mantissa + ("e" + exponent if exponent else "")
+
+
+@settings(max_examples=2000)
+@given(st.floats(allow_nan=False, allow_infinity=False))
+def test_floats_are_written_with_the_digits_of_repr(number):
+    text = dump(number)
+    assert text == repr_with_dot_and_signed_exponent(number) + "\n"
+    loads_back(number, text)
+
+
+class Color(enum.IntEnum):
+    RED = 1
+
+
+class Name(str):
+    pass
+
+
+def test_subclasses_tuples_and_bools_are_written_as_their_base_shapes():
+    value = collections.OrderedDict([("c", Color.RED), (Name("k"), Name("yes")), ("t", (1, (2,), ())),
+                                     ("b", [True, False]), ("f", type("F", (float,), {})(0.5))])
+    assert dump(value) == "c: 1\nk: 'yes'\nt:\n  - 1\n  - - 2\n  - []\nb:\n  - true\n  - false\nf: 0.5\n"
+    assert dump({Color.RED: 1}) == "1: 1\n"
+
+
+def test_sort_keys():
+    assert dump({"b": 1, "a": {"d": 1, "c": 2}}, sort_keys=True) == "a:\n  c: 2\n  d: 1\nb: 1\n"
+    assert dump({2: "x", 1: "w", 1.5: "z"}, sort_keys=True) == "1: w\n1.5: z\n2: x\n"
+    with pytest.raises(TypeError, match="'<' not supported between instances of 'str' and 'int'"):
+        dump({1: "x", "a": "y"}, sort_keys=True)
+
+
+# ---------------------------------------------------------------------------------------------
+# Errors
+
+ERRORS = [
+    (b"x", TypeError, "cannot write a value of type 'bytes' (at the top level)"),
+    ({"services": [{"port": {1, 2}}]}, TypeError, "cannot write a value of type 'set' (at services[0].port)"),
+    ({"a b": [object()]}, TypeError, "cannot write a value of type 'object' (at ['a b'][0])"),
+    ({1: {None: b""}}, TypeError, "cannot write a value of type 'bytes' (at [1][None])"),
+    ({"a": {(1, 2): 3}}, TypeError, "cannot write a key of type 'tuple' (keys must be str, int, float, bool or "
+                                    "None) (at a)"),
+    ({"n": [2**63]}, ValueError, "int outside the signed 64-bit range, which would read back as a string (at n[0])"),
+    (-(2**63) - 1, ValueError, "int outside the signed 64-bit range, which would read back as a string "
+                               "(at the top level)"),
+    ({"m": {2**64: 1}}, ValueError, "int key outside the signed 64-bit range, which would read back as a string "
+                                    "(at m)"),
+]
+
+
+@pytest.mark.parametrize("value, error, message", ERRORS, ids=[m for _, _, m in ERRORS])
+def test_errors_name_the_type_and_the_path(value, error, message):
+    with pytest.raises(error) as info:
+        dump(value)
+    assert type(info.value) is error and str(info.value) == message
+
+
+def test_circular_references():
+    itself = []
+    itself.append(itself)
+    inner = {"x": 1}
+    inner["loop"] = [inner]
+    deep = {"a": inner}
+    cases = [(itself, "the top-level value contains itself"),
+             ({"k": [0, deep]}, "the value at k[1].a contains itself")]
+    for value, message in cases:
+        with pytest.raises(ValueError) as info:
+            dump(value)
+        assert str(info.value) == "circular reference: " + message
+    shared = [1]
+    assert dump([shared, shared]) == "- - 1\n- - 1\n"  # the same object twice is no cycle
+
+
+@pytest.mark.parametrize("indent", [0, 1, 3, 10, -2, True])
+def test_indent_must_be_even_from_two_to_eight(indent):
+    with pytest.raises(ValueError, match=re.escape(f"indent must be 2, 4, 6 or 8, not {int(indent)}")):
+        dump({}, indent=indent)
+
+
+def test_arguments():
+    with pytest.raises(TypeError):
+        dump({}, 2)  # indent is keyword-only
+    with pytest.raises(TypeError):
+        dump()
+    with pytest.raises(UnicodeEncodeError):
+        dump({"a": "\ud800"})
+
+
+# ---------------------------------------------------------------------------------------------
+# Depth: no recursion, whatever the nesting.
+
+DEPTH = 100_000
+
+
+def test_nesting_of_100000_levels_dumps_and_loads_back():
+    value = "leaf"
+    for _ in range(DEPTH):
+        value = [value]
+    text = dump(value)
+    assert text == "- " * DEPTH + "leaf\n"
+    back = load(text)
+    for _ in range(DEPTH):
+        assert type(back) is list and len(back) == 1
+        back = back[0]
+    assert back == "leaf"
+    assert sys.getrecursionlimit() < DEPTH
+
+
+def test_deep_mappings_dump_and_load_back():
+    # Each level of a mapping is indented further, so the text grows with the square of the depth.
+    depth = 1000
+    value = {"k": None}
+    for level in range(depth):
+        value = {"k": value, "level": level}
+    text = dump(value)
+    assert text.startswith("k:\n  k:\n    k:\n") and text.endswith("\nlevel: 999\n")
+    back = load(text, strict=True)
+    for level in reversed(range(depth)):
+        assert list(back) == ["k", "level"] and back["level"] == level
+        back = back["k"]
+    assert back == {"k": None}
+
+
+# ---------------------------------------------------------------------------------------------
+# Real configuration files: every one that loads round-trips through dump.
+
+REAL = SHARED / "corpus" / "real"
+
+
+def real_documents():
+    documents = []
+    for path in sorted(REAL.rglob("*")) if REAL.is_dir() else []:
+        if not path.is_file() or path.name in ("MANIFEST.tsv", "README.md"):
+            continue
+        try:
+            documents.append((path, load(path.read_bytes().decode("utf-8"))))
+        except (UnicodeDecodeError, CorvaneError):
+            continue
+    return documents
+
+
+def test_real_corpus_round_trips():
+    documents = real_documents()
+    if not documents:
+        pytest.skip(f"no loadable documents under {REAL}")
+    for path, value in documents:
+        text = dump(value)
+        loads_back(value, text)
+        if pyyaml_holds(value):
+            assert same_value(yaml.load(text, Loader=yaml.CSafeLoader), value), path
+    print(f"{len(documents)} real documents round-tripped")
