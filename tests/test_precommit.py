@@ -3,7 +3,7 @@ from a commit of this repository (uncommitted changes included) into an environm
 own and runs the hook on small repositories of good and bad YAML files.
 
 try-repo builds that environment in a store of its own every time, compiling the extension
-from scratch: about two minutes a case on two cores (marked `slow`; deselect with
+from scratch: 30 seconds to two minutes a case on two cores (marked `slow`; deselect with
 `-m "not slow"`)."""
 
 import os
