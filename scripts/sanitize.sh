@@ -32,4 +32,5 @@ python -c 'import _corvane, sys; assert _corvane.__file__.startswith(sys.argv[1]
   "$PWD/build/sanitize"
 python -c 'import corvane._native as n, sys; assert n.__file__.startswith(sys.argv[1]), n.__file__' \
   "$package"
-python -m pytest -q -p no:cacheprovider tests "$@"
+# The slow tests build Corvane again for themselves (the pre-commit hook), not this build.
+python -m pytest -q -p no:cacheprovider -m "not slow" tests "$@"

@@ -6,6 +6,7 @@ reaches into the implementation.
 
 import itertools
 import math
+import os
 import pathlib
 
 import pytest
@@ -21,7 +22,30 @@ CorvaneError = _corvane.CorvaneError
 ALL_FLAGS = [dict(strict=s, yaml_1_1_bools=b) for s, b in itertools.product((False, True), repeat=2)]
 FLAG_IDS = [f"strict={f['strict']},bools={f['yaml_1_1_bools']}" for f in ALL_FLAGS]
 
-SHARED = pathlib.Path(__file__).resolve().parents[1].parent / "shared"
+# The shared test data (the YAML test suite, real-world files) beside the repository, or
+# where CORVANE_SHARED points, as from a worktree.
+SHARED = pathlib.Path(os.environ.get("CORVANE_SHARED") or pathlib.Path(__file__).resolve().parents[1].parent / "shared")
+SKIPPED_WITHOUT_SHARED = "skipped without shared data"
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "slow: builds Corvane from scratch, for minutes; deselect with -m 'not slow'")
+
+
+def pytest_report_teststatus(report, config):
+    """Tests skipped for want of the shared data are counted apart in the summary line, so
+    that a green run without it is not mistaken for the whole suite."""
+    if report.skipped and isinstance(report.longrepr, tuple) and str(SHARED) in report.longrepr[2]:
+        return SKIPPED_WITHOUT_SHARED, "s", "SKIPPED"
+    return None
+
+
+def pytest_terminal_summary(terminalreporter):
+    skipped = len(terminalreporter.stats.get(SKIPPED_WITHOUT_SHARED, []))
+    if skipped:
+        terminalreporter.write_line(
+            f"{skipped} test{'s' * (skipped != 1)} skipped without shared data: {SHARED} is absent, so the YAML test suite "
+            "and the real-world corpus were not run (set CORVANE_SHARED to their folder)", yellow=True)
 
 
 def same_value(a, b):

@@ -108,7 +108,10 @@ def test_check_reports_each_problem_as_path_line_message(tmp_path):
         f"{tmp_path}/twice.yaml:3: Duplicate key: 'a'",
         f"{tmp_path}/latin1.yaml:3: not valid UTF-8: invalid continuation byte (byte 0xe9)",
         f"{tmp_path}/missing.yaml: cannot read: No such file or directory",
-        f"{tmp_path}: cannot read: Is a directory",
+        # A folder stands for the YAML files under it.
+        f"{tmp_path}/anchor.yaml:2: Anchors are not supported in Corvane",
+        f"{tmp_path}/latin1.yaml:3: not valid UTF-8: invalid continuation byte (byte 0xe9)",
+        f"{tmp_path}/twice.yaml:3: Duplicate key: 'a'",
     ]
     assert run("--check", good, *EXAMPLES).returncode == 0
     lenient = run("--check", good, files[2], "-", stdin=b"x: [1]")
@@ -140,8 +143,6 @@ def test_file_problem_gives_one_line(tmp_path, name, data, report):
     pytest.param([], "the following arguments are required: FILE", id="no-file"),
     pytest.param(["a.yaml", "b.yaml"], "give one FILE to print as JSON, or --check", id="two-files-to-print"),
     pytest.param(["--check", "--indent", "2", "a.yaml"], "--indent applies to JSON output", id="indent-with-check"),
-    pytest.param(["--indent", "-1", "a.yaml"], "argument --indent", id="negative-indent"),
-    pytest.param(["--indent", "two", "a.yaml"], "argument --indent", id="word-indent"),
     pytest.param(["--strcit", "a.yaml"], "unrecognized arguments: --strcit", id="unknown-option"),
 ])
 def test_usage_errors_exit_2(args, needle):
@@ -170,3 +171,99 @@ def test_reader_leaving_early_is_not_an_error_report(unbuffered):
     process.stdout.close()
     assert process.wait(timeout=120) == 1
     assert process.stderr.read() == b""
+
+
+@pytest.mark.parametrize("width", ["-1", "two", "17", "1000000000", "99999999999999999999", "1_0", "\uff13", " 3",
+                                   "3 ", "+3", "", "3\n"])
+def test_indent_is_a_small_ascii_number_or_a_usage_error(width):
+    result = run("--indent", width, EXAMPLES[0])
+    assert (result.returncode, result.stdout) == (2, b"")
+    assert result.stderr.decode().splitlines()[-1] == (
+        f"corvane: error: argument --indent: expected a number of spaces from 0 to 16, not {width!r}")
+
+
+@pytest.mark.parametrize("width", ["0", "16", "07"])
+def test_indent_bounds_are_accepted(width):
+    result = run("--indent", width, "-", stdin=b"a: [1]")
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert result.stdout.decode() == json.dumps({"a": [1]}, indent=int(width) or None) + "\n"
+
+
+def make_tree(root, files):
+    for name, data in files.items():
+        path = root / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(data)
+
+
+ANCHOR = ":1: Anchors are not supported in Corvane"
+
+
+def test_check_walks_folders_for_yaml_files_in_name_order(tmp_path):
+    make_tree(tmp_path, {
+        "b.yaml": "a: &x 1\n", "a.yml": "k: 1\nk: 2\n", "aa/x.yaml": "a: &x 1\n", "notes.txt": "a: &x 1\n",
+        "x.YAML.bak": "a: &x 1\n", ".dot.yaml": "a: &x 1\n", ".hidden/h.yaml": "a: &x 1\n", "sub/z.yaml": "- [\n",
+        "sub/deeper/y.yaml": "a: &x 1\n", "empty/.keep": "", "good.yaml": "a: 1\n",
+    })
+    (tmp_path / "link.yaml").symlink_to(tmp_path / "b.yaml")
+    (tmp_path / "linked").symlink_to(tmp_path / "sub", target_is_directory=True)
+    result = run("--check", "--strict", tmp_path)
+    assert (result.returncode, result.stderr) == (1, b"")
+    assert result.stdout.decode().splitlines() == [
+        f"{tmp_path}/.dot.yaml{ANCHOR}",
+        f"{tmp_path}/a.yml:2: Duplicate key: 'k'",
+        f"{tmp_path}/aa/x.yaml{ANCHOR}",
+        f"{tmp_path}/b.yaml{ANCHOR}",
+        f"{tmp_path}/sub/deeper/y.yaml{ANCHOR}",
+        f"{tmp_path}/sub/z.yaml:1: Unclosed flow collection: missing ']'",
+    ]
+    # A hidden folder or a link named on the command line is walked; so is a folder named twice.
+    named = run("--check", tmp_path / ".hidden", tmp_path / "linked" / "deeper", tmp_path / "aa", tmp_path / "aa")
+    assert (named.returncode, named.stderr) == (1, b"")
+    assert named.stdout.decode().splitlines() == [
+        f"{tmp_path}/.hidden/h.yaml{ANCHOR}",
+        f"{tmp_path}/linked/deeper/y.yaml{ANCHOR}",
+        f"{tmp_path}/aa/x.yaml{ANCHOR}",
+        f"{tmp_path}/aa/x.yaml{ANCHOR}",
+    ]
+
+
+def test_check_of_a_folder_without_yaml_files_is_not_an_error(tmp_path):
+    make_tree(tmp_path, {"empty/.keep": "", "other/notes.txt": "a: &x 1\n", ".git/config.yaml": "a: &x 1\n"})
+    result = run("--check", tmp_path / "empty", tmp_path)
+    assert (result.returncode, result.stdout, result.stderr) == (0, b"", b"")
+
+
+# Messages that embed input are cut in problem lines, never in the exception of `load`.
+LONG_KEY = "k" * 1000
+CONTROL = "\x01" * 100_000
+
+
+@pytest.mark.parametrize("document, message, report", [
+    pytest.param(f"{LONG_KEY}: 1\n{LONG_KEY}: 2\n", f"line 2: Duplicate key: '{LONG_KEY}'",
+                 "2: Duplicate key: '" + "k" * 284 + "... (717 more characters)", id="duplicate-key"),
+    pytest.param(f"a: [1] {CONTROL}", 'line 1: Unexpected content after flow collection: "' + "\\u{1}" * 100_000 + '"',
+                 '1: Unexpected content after flow collection: "' + "\\u{1}" * 51 + "\\u... (499744 more characters)",
+                 id="after-flow-collection"),
+    pytest.param("k" * 283 + ": 1\n" + "k" * 283 + ": 2\n", "line 2: Duplicate key: '" + "k" * 283 + "'",
+                 "2: Duplicate key: '" + "k" * 283 + "'", id="at-the-limit"),
+    pytest.param("k" * 284 + ": 1\n" + "k" * 284 + ": 2\n", "line 2: Duplicate key: '" + "k" * 284 + "'",
+                 "2: Duplicate key: '" + "k" * 284 + "... (1 more character)", id="one-over-the-limit"),
+])
+def test_long_problem_lines_are_cut(tmp_path, document, message, report):
+    path = write(tmp_path, "long.yaml", document)
+    result = run("--check", "--strict", path)
+    assert (result.returncode, result.stderr) == (1, b"")
+    assert result.stdout.decode() == f"{path}:{report}\n"
+    with pytest.raises(corvane.CorvaneError) as info:
+        corvane.load(document, strict=True)
+    assert info.value.args == (message,)
+
+
+def test_main_in_process_writes_to_a_replaced_standard_output(capsys, tmp_path):
+    from corvane.cli import main
+    assert main(["--indent", "0", str(EXAMPLES[0])]) == 0
+    assert main(["--check", str(EXAMPLES[0]), str(tmp_path / "missing.yaml")]) == 1
+    value = corvane.load(EXAMPLES[0].read_text(encoding="utf-8"))
+    assert capsys.readouterr() == (json.dumps(value, ensure_ascii=False) + "\n"
+                                   + f"{tmp_path}/missing.yaml: cannot read: No such file or directory\n", "")

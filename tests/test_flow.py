@@ -28,8 +28,10 @@ def quote_rest(text):
 
 # ---- reference: the recursive splitting algorithm ----
 
-# a closed quoted run, a quoted run that reaches the end (group 1), or one character
-TOKEN = re.compile(r'"(?:\\.|[^"\\])*+"|\'(?:\'\'|[^\'])*+\'|(["\']).*|.', re.S)
+# a closed quoted run, a quoted run that reaches the end (group 1), or one character. A
+# single-quoted run ends at a quote that is not followed by another (one that is, is an
+# escaped quote), so backtracking cannot end it early.
+TOKEN = re.compile(r'"(?:\\.|[^"\\])*"|\'(?:\'\'|[^\'])*\'(?!\')|(["\']).*|.', re.S)
 
 
 class RefError(Exception):

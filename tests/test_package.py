@@ -27,6 +27,19 @@ def test_version_comes_from_the_installed_metadata():
     assert corvane.__version__ == importlib.metadata.version("corvane")
 
 
+def test_import_needs_neither_the_installed_metadata_nor_typing():
+    code = "import sys, corvane; print(sorted({'importlib.metadata', 'typing'} & set(sys.modules)))"
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, timeout=120, check=True)
+    assert run.stdout == b"[]\n"
+
+
+def test_dir_shows_the_public_names_only():
+    # In a fresh interpreter: importing a submodule here (corvane.cli) adds it to the package.
+    code = "import corvane; print([name for name in dir(corvane) if not name.startswith('__')])"
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, timeout=120, check=True)
+    assert run.stdout.decode() == f"{sorted(corvane.__all__)}\n"
+
+
 def failed_load(text, **flags):
     with pytest.raises(corvane.CorvaneError) as info:
         corvane.load(text, **flags)

@@ -49,6 +49,12 @@ TAB = "Tabs are not permitted; use 2-space indentation"
     pytest.param("'<<': x\n\"<<\": y\n<<<: z", {"<<": "y", "<<<": "z"}, id="not-merge-keys"),
     # value dispatch
     pytest.param("- #y\n- z", [None, "z"], id="hash-first-item-is-comment"),
+    pytest.param("- # a: b", [None], id="comment-item-with-colon-is-null"),
+    pytest.param("-   # todo: x", [None], id="wide-dash-comment-item-with-colon-is-null"),
+    pytest.param("- - # a: b", [[None]], id="nested-comment-item-with-colon-is-null"),
+    pytest.param("k:\n  - #a: b\n  - c", {"k": [None, "c"]}, id="comment-item-in-mapping"),
+    pytest.param("key: # a: b", {"key": None}, id="comment-value-with-colon-is-null"),
+    pytest.param("- [ # c ]", [["# c"]], id="hash-inside-flow-item-unchanged"),
     pytest.param("key: - a\nk2: ? b\nk3: %x\nk4: ---", {"key": "- a", "k2": "? b", "k3": "%x", "k4": "---"},
                  id="plain-values-not-special"),
 ])
@@ -60,6 +66,7 @@ def test_loads(text, expected):
     pytest.param("-  \n  a: 1", P, f"line 2: {BAD_INDENT}", id="spaces-only-item-not-pending"),
     pytest.param("-  # note\n  a: 1", P, f"line 2: {BAD_INDENT}", id="wide-dash-comment-not-pending"),
     pytest.param("key: # note\n  nested: 1", P, f"line 2: {BAD_INDENT}", id="comment-value-not-pending"),
+    pytest.param("- # a: b\n  c: 1", P, f"line 2: {BAD_INDENT}", id="comment-item-with-colon-opens-no-mapping"),
     pytest.param("a: 1\n  b: 2", P, f"line 2: {BAD_INDENT}", id="mapping-over-indented"),
     pytest.param("a: 1\n  - b", P, f"line 2: {BAD_INDENT}", id="sequence-over-indented"),
     pytest.param("a:\n   b: 1", P, "line 2: Invalid indentation: 3 spaces (must be a multiple of 2)", id="odd-indent"),

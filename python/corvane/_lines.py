@@ -5,17 +5,23 @@ from __future__ import annotations
 
 import os
 import sys
-from collections.abc import Iterator, Mapping
-from typing import TYPE_CHECKING, TypeVar
+
+# The interpreter has loaded these at start-up already; `collections.abc` and `typing` would
+# cost `import corvane` several times what the extension does.
+from _collections_abc import Iterator, Mapping
 
 from _corvane import CorvaneError, ParseError, load
 from corvane._native import load_with_lines as _load_with_lines
 from corvane._types import Path, Value
 
+# Type checkers take any TYPE_CHECKING as true; at run time nothing below it is imported.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from typing import TypeVar
+
     from corvane._native import LineTable
 
-_Error = TypeVar("_Error", bound=CorvaneError)
+    _Error = TypeVar("_Error", bound=CorvaneError)
 
 
 class Lines(Mapping[Path, int]):

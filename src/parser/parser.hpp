@@ -143,8 +143,10 @@ class Parser {
         column += 2;
         continue;
       }
-      // A flow collection never has a separator colon, so it falls through to the value.
-      if (auto colon = find_map_colon(item, feed_.input_end())) {
+      // A comment is never data: `- # a: b` is a null item, whatever the comment holds. A flow
+      // collection never has a separator colon; both fall through to the value.
+      if (auto colon =
+              item.starts_with('#') ? std::nullopt : find_map_colon(item, feed_.input_end())) {
         stack_.push_back(Frame<Sink>::open_map(sink_, column + 2));
         return process_map_entry(stack_, item, *colon, column + 2, line, sink_, feed_);
       }
