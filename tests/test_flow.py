@@ -283,6 +283,13 @@ BOOLS = dict(yaml_1_1_bools=True)
     pytest.param("{a b, c: d}", {"a b, c": "d"}, {}, id="comma-inside-key"),
     pytest.param("{[a]: 1}", {"[a]": 1}, {}, id="bracket-key"),
     pytest.param("[1, 2]#c", [1, 2], {}, id="comment-without-blank"),
+    # A comment after a nested collection, or after one whose items need the exact reading.
+    pytest.param("[[1, 2] # c, 3]", [[1, 2], 3], {}, id="comment-after-nested-drops-rest-of-item"),
+    pytest.param("{a: [x] # c, b: 1}", {"a": ["x"], "b": 1}, {}, id="comment-after-nested-value"),
+    pytest.param("[x#y] # note", ["x#y"], {}, id="comment-after-collection-with-hash-item"),
+    pytest.param("[a, , b]#note", ["a", None, "b"], {}, id="comment-after-collection-with-empty-item"),
+    pytest.param("{a: 1, a: 2} # c", {"a": 2}, {}, id="comment-after-repeated-key"),
+    pytest.param("[[1]x # c]", P(REST + '"x # c"'), {}, id="comment-inside-rest-of-nested"),
     pytest.param("[1]\t", [1], {}, id="trailing-tab"),
     pytest.param("[a] x", P(REST + '"x"'), {}, id="rest"),
     pytest.param("[a, b]]", P(REST + '"]"'), {}, id="extra-closing-bracket"),
@@ -321,3 +328,14 @@ def test_plain_item_ends_found_at_every_offset(length):
         assert_loads(f"k: {{{lead.replace(', ', ': 0, ')}{word}: 1, {word}y: [{word}]}}",
                      {"k": {**{w: 0 for w in lead.split(", ")[:-1]}, word: 1, word + "y": [word]}})
         assert_loads(f"k: [{lead}{word}\t, y]", {"k": [*lead.split(", ")[:-1], word, "y"]})
+
+
+# A closing bracket inside a plain item ends the collection, wherever it falls in the blocks of
+# sixteen bytes that are searched at once; what follows it is then the refused rest.
+@pytest.mark.parametrize("before", range(1, 20))
+@pytest.mark.parametrize("collection, bracket", [("[x", "]"), ("{k: x", "}"), ("{x", "}")],
+                         ids=["sequence", "mapping-value", "mapping-key"])
+def test_closing_bracket_inside_a_long_plain_item_ends_the_collection(collection, bracket, before):
+    rest = "y" * 20 + (", z" if collection.startswith("[") else ": z") + bracket
+    text = collection + "x" * (before - 1) + bracket + rest
+    assert_fails("k: " + text, P, "line 1: " + REST + quote_rest(rest))

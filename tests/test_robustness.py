@@ -8,6 +8,8 @@ import sys
 import threading
 import tracemalloc
 
+import pytest
+
 from conftest import ALL_FLAGS, CorvaneError, load, same_value
 
 DOCUMENTS = [
@@ -104,6 +106,41 @@ def test_every_test_document_leaves_nothing_behind():
     assert [sys.getrefcount(obj) for obj in (None, True, False)] == refcounts
     # A container kept alive by a stray reference would stay tracked by the collector.
     assert len(gc.get_objects()) - objects < 50
+    assert current - baseline < 50_000
+
+
+# One object per distinct key is kept in a cache of a thousand-odd slots for the length of a load,
+# and a key that lands on a taken slot replaces the one there: these documents, with twenty
+# times more distinct keys than slots, make every load release most of its cached keys that way.
+MANY_KEYS = 20_000
+KEY_DOCUMENTS = {
+    "block-keys": ("".join(f"key{i}: {i}\n" for i in range(MANY_KEYS)),
+                   {f"key{i}": i for i in range(MANY_KEYS)}),
+    "quoted-block-keys": ("".join(f"'q{i}': {i}\n" for i in range(MANY_KEYS)),
+                          {f"q{i}": i for i in range(MANY_KEYS)}),
+    "flow-keys": ("{" + ", ".join(f"f{i}: {i}" for i in range(MANY_KEYS)) + "}",
+                  {f"f{i}": i for i in range(MANY_KEYS)}),
+    "flow-maps-in-items": ("".join(f"- {{a{i}: 1, 'b{i}': 2}}\n" for i in range(MANY_KEYS // 2)),
+                           [{f"a{i}": 1, f"b{i}": 2} for i in range(MANY_KEYS // 2)]),
+}
+
+
+@pytest.mark.parametrize("name", KEY_DOCUMENTS)
+def test_keys_that_leave_the_key_cache_are_released(name):
+    text, expected = KEY_DOCUMENTS[name]
+    assert load(text) == expected
+    gc.collect()
+    tracemalloc.start()
+    try:
+        baseline, _ = tracemalloc.get_traced_memory()
+        for _ in range(3):
+            load(text)
+        gc.collect()
+        current, _ = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    # A key kept alive by a slot it left costs some fifty bytes: three loads that kept only the
+    # keys still in their slots at the end would leave over 150 KB.
     assert current - baseline < 50_000
 
 

@@ -66,6 +66,10 @@ def test_loads(text, expected):
     pytest.param("-  - x\n   - y", P, "line 2: Invalid indentation: 3 spaces (must be a multiple of 2)", id="wide-dash-column-unchanged"),
     pytest.param("a: 1\n- b", P, f"line 2: {WANT_SEQ}", id="sequence-in-complete-mapping"),
     pytest.param("- a\nb: 1", P, f"line 2: {WANT_MAP}", id="mapping-in-sequence"),
+    # A sequence is closed by an entry at its column only when it fills a key at that column.
+    pytest.param("a:\n  - 1\n  - 2\n  b: 3", P, f"line 4: {WANT_MAP}", id="entry-at-column-of-sequence-under-key"),
+    pytest.param("x:\n  a:\n    - 1\n    b: 2", P, f"line 4: {WANT_MAP}", id="entry-at-column-of-nested-sequence-under-key"),
+    pytest.param("- - 1\n  b: 2", P, f"line 2: {WANT_MAP}", id="entry-at-column-of-sequence-in-item"),
     pytest.param("a: 1\n[1, 2]", P, f"line 2: {FLOW}", id="flow-line-no-pending"),
     pytest.param("- a\n  [1]", P, f"line 2: {FLOW}", id="flow-line-under-complete-item"),
     pytest.param("key:\n  value", P, f"line 2: {BARE}", id="scalar-for-pending-key"),
