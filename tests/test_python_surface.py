@@ -68,6 +68,7 @@ def test_arguments_and_flags_choose_the_behaviour(args, kwargs, expected):
 
 @pytest.mark.parametrize("args, kwargs, needles", [
     pytest.param(("a", False, False, False), {}, ["load()", "4"], id="four-positional"),
+    pytest.param(("a", False, False, False), {"strict": True}, ["load()", "5"], id="four-positional-and-a-keyword"),
     pytest.param(("a",), {"strcit": True}, ["load()", "strcit"], id="unknown-keyword"),
     pytest.param(("a", True), {"strict": True}, ["load()", "strict"], id="strict-twice"),
     pytest.param(("a", True, True), {"yaml_1_1_bools": True}, ["load()", "yaml_1_1_bools"], id="bools-twice"),

@@ -213,3 +213,21 @@ def test_decimals_read_as_float_reads_them():
 def test_decimals_at_the_edges_of_the_exact_conversion(text, expected):
     assert_loads("[" + text + "]", [expected])
     assert_loads("v: " + text, {"v": expected})
+
+
+# Out of the double range, the position of the first significant digit and the written exponent
+# together decide between infinity and zero; long digit strings whose exponent brings them only
+# part of the way back must still land on the right side.
+@pytest.mark.parametrize("text, expected", [
+    pytest.param("1" + "0" * 700 + "e-300", INF, id="1e400-from-701-digits"),
+    pytest.param("-1" + "0" * 700 + "e-300", -INF, id="minus-1e400-from-701-digits"),
+    pytest.param("0." + "0" * 599 + "1e1000", INF, id="1e400-from-600-fraction-digits"),
+    pytest.param("0." + "0" * 700 + "1e300", 0.0, id="1e-401-from-701-fraction-digits"),
+    pytest.param("-0." + "0" * 700 + "1e300", -0.0, id="minus-1e-401-from-701-fraction-digits"),
+    pytest.param("1" + "0" * 700 + "e-1100", 0.0, id="1e-400-from-701-digits"),
+    pytest.param("1" + "0" * 400 + ".5", INF, id="401-digits-and-a-fraction"),
+    pytest.param("12.5e-399", 0.0, id="fraction-and-large-negative-exponent"),
+])
+def test_out_of_range_decimals_overflow_or_underflow_by_their_value(text, expected):
+    assert_loads("[" + text + "]", [expected])
+    assert_loads("v: " + text, {"v": expected})
