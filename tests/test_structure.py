@@ -24,6 +24,7 @@ TAB = "Tabs are not permitted; use 2-space indentation"
     pytest.param("-\n  - a", [["a"]], id="pending-item-takes-sequence"),
     pytest.param("- \n  a: 1", [{"a": 1}], id="dash-space-pending-takes-mapping"),
     pytest.param("a: \u3000 \n  b: 1", {"a": {"b": 1}}, id="whitespace-value-leaves-key-pending"),
+    pytest.param("a: \u00a0\n  b: 1\nc: \x85\n  - 2", {"a": {"b": 1}, "c": [2]}, id="two-byte-whitespace-value-leaves-key-pending"),
     pytest.param("key:\n[1, 2]", {"key": [1, 2]}, id="flow-line-at-key-column"),
     pytest.param("key:\n      [1]\nb: 2", {"key": [1], "b": 2}, id="flow-line-any-deeper-indent"),
     # nesting and closing
