@@ -129,6 +129,10 @@ def mask_literals(line: str) -> str:
         if c == "/" and line.startswith("//", i):
             out.append(" " * (n - i))
             break
+        if c == "'" and 0 < i < n - 1 and line[i - 1].isalnum() and line[i + 1].isalnum():
+            out.append(c)  # a digit separator, as in 1'000'000
+            i += 1
+            continue
         if c in "\"'":
             j = i + 1
             while j < n and line[j] != c:
