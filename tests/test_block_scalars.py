@@ -40,6 +40,13 @@ LEADING = "A leading empty line in a block scalar is more indented than the firs
     pytest.param("a: |1+\n\n   \n", {"a": "\n  \n"}, id="digit-keep-blank-line-beyond-indent"),
     pytest.param("a: >1+\n\n \n", {"a": "\n\n"}, id="folded-digit-keep-only-blank-lines"),
     pytest.param("a: |2\n    \n  x", {"a": "  \nx\n"}, id="digit-allows-deeper-leading-blank"),
+    # With a digit the content indentation is known, so empty lines alone are content: clip
+    # removes their line feeds and adds none to the empty text; a longer blank line keeps its rest.
+    pytest.param("a: |2\n\n\nb: 1", {"a": "", "b": 1}, id="digit-clip-only-empty-lines"),
+    pytest.param("a: >2\n\n\n", {"a": ""}, id="folded-digit-clip-only-empty-lines"),
+    pytest.param("- |1\n\n", [""], id="item-digit-clip-only-empty-line"),
+    pytest.param("a: |1\n\n   \n", {"a": "\n  \n"}, id="digit-clip-blank-line-beyond-indent"),
+    pytest.param("a: |1-\n\n   \n", {"a": "\n  "}, id="digit-strip-blank-line-beyond-indent"),
     # no content
     pytest.param("a: |", {"a": ""}, id="header-at-end-of-input"),
     pytest.param("a: >+\n\n\n", {"a": ""}, id="keep-with-only-empty-lines-is-empty"),

@@ -280,11 +280,21 @@ BOOLS = dict(yaml_1_1_bools=True)
     pytest.param("[a#b, c #d, e]", ["a#b", "c", "e"], {}, id="hash-in-item"),
     pytest.param("[a\tb, c\t, \td]", ["a\tb", "c", "d"], {}, id="tabs"),
     pytest.param("[a,\u3000b]", ["a", "b"], {}, id="unicode-space-before-item"),
+    pytest.param("[\u00a0]", [], {}, id="two-byte-space-alone-in-sequence"),
+    pytest.param("{\x85}", {}, {}, id="two-byte-space-alone-in-mapping"),
+    pytest.param("[a,\u00a0]", ["a"], {}, id="two-byte-space-after-last-comma"),
     pytest.param("[a'b', c]", ["a'b'", "c"], {}, id="quote-inside-plain"),
     pytest.param("[a[b]c, d]", ["a[b]c", "d"], {}, id="bracket-inside-plain"),
     pytest.param("{a b, c: d}", {"a b, c": "d"}, {}, id="comma-inside-key"),
     pytest.param("{[a]: 1}", {"[a]": 1}, {}, id="bracket-key"),
     pytest.param("[1, 2]#c", [1, 2], {}, id="comment-without-blank"),
+    # A comment after a nested collection, or after one whose items need the exact reading.
+    pytest.param("[[1, 2] # c, 3]", [[1, 2], 3], {}, id="comment-after-nested-drops-rest-of-item"),
+    pytest.param("{a: [x] # c, b: 1}", {"a": ["x"], "b": 1}, {}, id="comment-after-nested-value"),
+    pytest.param("[x#y] # note", ["x#y"], {}, id="comment-after-collection-with-hash-item"),
+    pytest.param("[a, , b]#note", ["a", None, "b"], {}, id="comment-after-collection-with-empty-item"),
+    pytest.param("{a: 1, a: 2} # c", {"a": 2}, {}, id="comment-after-repeated-key"),
+    pytest.param("[[1]x # c]", P(REST + '"x # c"'), {}, id="comment-inside-rest-of-nested"),
     pytest.param("[1]\t", [1], {}, id="trailing-tab"),
     pytest.param("[a] x", P(REST + '"x"'), {}, id="rest"),
     pytest.param("[a, b]]", P(REST + '"]"'), {}, id="extra-closing-bracket"),
@@ -294,6 +304,10 @@ BOOLS = dict(yaml_1_1_bools=True)
     pytest.param('["a', P(UNCLOSED_SEQ), {}, id="unclosed-quote"),
     pytest.param("{a: 1, <<: x}", U(MERGE), {}, id="merge-key"),
     pytest.param("[!t x]", U("Tags are not supported in Corvane"), {}, id="tag"),
+    pytest.param("{!a!: 1}", U("Tags are not supported in Corvane"), {}, id="tag-key-with-second-mark"),
+    pytest.param("{a: 1, &b&: 2}", U("Anchors are not supported in Corvane"), {}, id="anchor-key-with-second-mark"),
+    pytest.param("{*a*: 1}", U(ALIAS), {}, id="alias-key-with-second-mark"),
+    pytest.param("{#a#: 1}", {"#a#": 1}, {}, id="hash-key-with-second-hash"),
     pytest.param("[&a x]", U("Anchors are not supported in Corvane"), {}, id="anchor"),
     pytest.param("{a: *b}", U(ALIAS), {}, id="alias-value"),
     pytest.param('["\\q"]', P("unknown escape '\\q'"), {}, id="bad-escape"),
@@ -323,3 +337,14 @@ def test_plain_item_ends_found_at_every_offset(length):
         assert_loads(f"k: {{{lead.replace(', ', ': 0, ')}{word}: 1, {word}y: [{word}]}}",
                      {"k": {**{w: 0 for w in lead.split(", ")[:-1]}, word: 1, word + "y": [word]}})
         assert_loads(f"k: [{lead}{word}\t, y]", {"k": [*lead.split(", ")[:-1], word, "y"]})
+
+
+# A closing bracket inside a plain item ends the collection, wherever it falls in the blocks of
+# sixteen bytes that are searched at once; what follows it is then the refused rest.
+@pytest.mark.parametrize("before", range(1, 20))
+@pytest.mark.parametrize("collection, bracket", [("[x", "]"), ("{k: x", "}"), ("{x", "}")],
+                         ids=["sequence", "mapping-value", "mapping-key"])
+def test_closing_bracket_inside_a_long_plain_item_ends_the_collection(collection, bracket, before):
+    rest = "y" * 20 + (", z" if collection.startswith("[") else ": z") + bracket
+    text = collection + "x" * (before - 1) + bracket + rest
+    assert_fails("k: " + text, P, "line 1: " + REST + quote_rest(rest))

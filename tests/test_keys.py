@@ -17,7 +17,11 @@ LONG = "k" * 64
     ("1: a\n'1': b\nnull: c\n'null': d\n~: e", {1: "a", "1": "b", None: "e", "null": "d"}),
     ("- {a: 1}\n- a: 2\n- {'a': 3, b: 4}", [{"a": 1}, {"a": 2}, {"a": 3, "b": 4}]),
     ("'': 1\n\"\": 2\n: 3", {"": 2, None: 3}),
-], ids=["quoting", "escapes-and-doubled-quotes", "flow", "long-keys", "typed-keys", "across-maps", "empty"])
+    # Three-byte keys (one character each) whose last bytes differ in their lowest bit only.
+    ("\u20ac: 1\n\u20ad: 2\n'\u20ac': 3\n\u20ad: 4", {"\u20ac": 3, "\u20ad": 4}),
+    ("{\u20ac: 1, \u20ad: 2, '\u20ac': 3}", {"\u20ac": 3, "\u20ad": 2}),
+], ids=["quoting", "escapes-and-doubled-quotes", "flow", "long-keys", "typed-keys", "across-maps", "empty",
+        "three-byte-keys-one-bit-apart", "three-byte-flow-keys-one-bit-apart"])
 def test_spellings_of_one_key_meet(text, expected):
     assert_loads(text, expected)
 

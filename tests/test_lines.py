@@ -53,6 +53,10 @@ AFTER_QUOTE = "Unexpected content after quoted scalar"
     pytest.param("'a'\t# c: x", "a", id="tab-then-comment-after-quoted-root"),
     pytest.param('"a": b # c: d', {"a": "b"}, id="separator-before-comment"),
     pytest.param('- "x" # y: z', ["x"], id="comment-after-quoted-item"),
+    # A document that is not ASCII is read from a buffer of its own: an empty first line is
+    # the first byte of that buffer.
+    pytest.param("\n\u00e9: 1\n\r\n", {"\u00e9": 1}, id="non-ascii-document-starting-with-empty-line"),
+    pytest.param("\r\n\u00e9", "\u00e9", id="non-ascii-document-starting-with-crlf"),
     # byte order mark
     pytest.param("\ufeff", None, id="bom-only"),
     pytest.param("\ufeff  a: 1\n  b: 2", {"a": 1, "b": 2}, id="bom-before-indentation"),

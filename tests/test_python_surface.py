@@ -68,6 +68,7 @@ def test_arguments_and_flags_choose_the_behaviour(args, kwargs, expected):
 
 @pytest.mark.parametrize("args, kwargs, needles", [
     pytest.param(("a", False, False, False), {}, ["load()", "4"], id="four-positional"),
+    pytest.param(("a", False, False, False), {"strict": True}, ["load()", "5"], id="four-positional-and-a-keyword"),
     pytest.param(("a",), {"strcit": True}, ["load()", "strcit"], id="unknown-keyword"),
     pytest.param(("a", True), {"strict": True}, ["load()", "strict"], id="strict-twice"),
     pytest.param(("a", True, True), {"yaml_1_1_bools": True}, ["load()", "yaml_1_1_bools"], id="bools-twice"),
@@ -189,3 +190,12 @@ def test_second_initialisation_in_one_process_fails():
     first, second = run.stdout.splitlines()
     assert first.startswith("ImportError:") and "once" in first, first
     assert second == "{'a': [1]}"
+
+
+def test_module_holds_its_name_list_by_one_reference():
+    # In a fresh interpreter nothing else refers to __all__: the module's own reference and
+    # the argument of getrefcount make two.
+    code = "import sys, _corvane\nprint(sys.getrefcount(_corvane.__all__), _corvane.__all__)\n"
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(_corvane.__file__))
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, timeout=120, check=True)
+    assert run.stdout == f"2 {NAMES}\n"

@@ -40,6 +40,8 @@ ESCAPES = [
     ("x7f", "\x7f"), ("u00e9", "é"), ("u20AC", "€"), ("uFFFF", "\uffff"), ("uD7FF", "\ud7ff"),
     ("uE000", "\ue000"), ("U0001F600", "😀"), ("U0010FFFF", "\U0010ffff"), ("U00000041", "A"),
     ("x414", "A4"), ("u12345", "\u12345"), ("x41\\x42\\n", "AB\n"), ("u00e9\\u00e9", "éé"),
+    # the first and last code points written with two, three and four UTF-8 bytes
+    ("x80", "\x80"), ("u07FF", "\u07ff"), ("u0800", "\u0800"), ("U00010000", "\U00010000"),
 ]
 
 

@@ -8,6 +8,8 @@ import sys
 import threading
 import tracemalloc
 
+import pytest
+
 from conftest import ALL_FLAGS, CorvaneError, load, same_value
 
 DOCUMENTS = [
@@ -105,6 +107,39 @@ def test_every_test_document_leaves_nothing_behind():
     # A container kept alive by a stray reference would stay tracked by the collector.
     assert len(gc.get_objects()) - objects < 50
     assert current - baseline < 50_000
+
+
+# One object per distinct key is kept in a cache of a thousand-odd slots for the length of a load,
+# and a key that lands on a taken slot replaces the one there: these documents, with fifty
+# times more distinct keys than slots, make every load release most of its cached keys that
+# way, and the rest when the load ends.
+MANY_KEYS = 50_000
+KEY_DOCUMENTS = {
+    "block-keys": ("".join(f"key{i}: {i}\n" for i in range(MANY_KEYS)),
+                   {f"key{i}": i for i in range(MANY_KEYS)}),
+    "quoted-block-keys": ("".join(f"'q{i}': {i}\n" for i in range(MANY_KEYS)),
+                          {f"q{i}": i for i in range(MANY_KEYS)}),
+    "flow-keys": ("{" + ", ".join(f"f{i}: {i}" for i in range(MANY_KEYS)) + "}",
+                  {f"f{i}": i for i in range(MANY_KEYS)}),
+    "flow-maps-in-items": ("".join(f"- {{a{i}: 1, 'b{i}': 2}}\n" for i in range(MANY_KEYS // 2)),
+                           [{f"a{i}": 1, f"b{i}": 2} for i in range(MANY_KEYS // 2)]),
+}
+
+
+@pytest.mark.skipif(sys.getallocatedblocks() == 0,
+                    reason="the interpreter's own allocator is off (PYTHONMALLOC=malloc)")
+@pytest.mark.parametrize("name", KEY_DOCUMENTS)
+def test_keys_that_leave_the_key_cache_are_released(name):
+    text, expected = KEY_DOCUMENTS[name]
+    assert load(text) == expected
+    gc.collect()
+    blocks = sys.getallocatedblocks()
+    for _ in range(5):
+        load(text)
+    gc.collect()
+    # Each key object is a block of the interpreter's allocator: five loads that kept alive
+    # only the keys in the first 64 slots at the end would leave hundreds.
+    assert sys.getallocatedblocks() - blocks < 100
 
 
 def test_eight_threads_get_the_sequential_results():

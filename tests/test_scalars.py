@@ -193,3 +193,41 @@ def test_decimals_read_as_float_reads_them():
     values = load("[" + ", ".join(texts) + "]")
     mismatched = [(t, v) for t, v in zip(texts, values) if not same_value(v, float(t))]
     assert mismatched == []
+
+
+# Decimals whose digits fit 2^53 and whose power of ten is within 10^22 are converted by one
+# correctly rounded operation; the others by the general conversion. Both sides of each edge
+# must round as float() does: the last power of the table and the first beyond it, digits at
+# 2^53 and just above it (where rounding the digits first and then scaling would be off by one
+# unit in the last place).
+@pytest.mark.parametrize("text, expected", [
+    ("1e22", 1e22), ("1e23", 1e23), ("9e22", 9e22), ("15e21", 1.5e22), ("-7e22", -7e22),
+    ("123456789e14", 1.23456789e22), ("1234567890123456789e4", 1.234567890123456789e22),
+    ("1e-22", 1e-22), ("1e-23", 1e-23), ("3e-22", 3e-22), ("3e-23", 3e-23),
+    ("0.0000000000000000000001", 1e-22), ("0.00000000000000000000001", 1e-23),
+    ("123456789e-30", 1.23456789e-22), ("1.5e+022", 1.5e22), ("25e-0024", 2.5e-23),
+    ("9007199254740992e-22", 9.007199254740992e-07), ("0.9007199254740992", 0.9007199254740992),
+    ("0.9007199254740993", 0.9007199254740993), ("9007199254740993e-22", 9.007199254740993e-07),
+    ("90071992547409.93", 90071992547409.93), ("18014398509481983e-3", 18014398509481.984),
+])
+def test_decimals_at_the_edges_of_the_exact_conversion(text, expected):
+    assert_loads("[" + text + "]", [expected])
+    assert_loads("v: " + text, {"v": expected})
+
+
+# Out of the double range, the position of the first significant digit and the written exponent
+# together decide between infinity and zero; long digit strings whose exponent brings them only
+# part of the way back must still land on the right side.
+@pytest.mark.parametrize("text, expected", [
+    pytest.param("1" + "0" * 700 + "e-300", INF, id="1e400-from-701-digits"),
+    pytest.param("-1" + "0" * 700 + "e-300", -INF, id="minus-1e400-from-701-digits"),
+    pytest.param("0." + "0" * 599 + "1e1000", INF, id="1e400-from-600-fraction-digits"),
+    pytest.param("0." + "0" * 700 + "1e300", 0.0, id="1e-401-from-701-fraction-digits"),
+    pytest.param("-0." + "0" * 700 + "1e300", -0.0, id="minus-1e-401-from-701-fraction-digits"),
+    pytest.param("1" + "0" * 700 + "e-1100", 0.0, id="1e-400-from-701-digits"),
+    pytest.param("1" + "0" * 400 + ".5", INF, id="401-digits-and-a-fraction"),
+    pytest.param("12.5e-399", 0.0, id="fraction-and-large-negative-exponent"),
+])
+def test_out_of_range_decimals_overflow_or_underflow_by_their_value(text, expected):
+    assert_loads("[" + text + "]", [expected])
+    assert_loads("v: " + text, {"v": expected})

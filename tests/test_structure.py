@@ -24,6 +24,7 @@ TAB = "Tabs are not permitted; use 2-space indentation"
     pytest.param("-\n  - a", [["a"]], id="pending-item-takes-sequence"),
     pytest.param("- \n  a: 1", [{"a": 1}], id="dash-space-pending-takes-mapping"),
     pytest.param("a: \u3000 \n  b: 1", {"a": {"b": 1}}, id="whitespace-value-leaves-key-pending"),
+    pytest.param("a: \u00a0\n  b: 1\nc: \x85\n  - 2", {"a": {"b": 1}, "c": [2]}, id="two-byte-whitespace-value-leaves-key-pending"),
     pytest.param("key:\n[1, 2]", {"key": [1, 2]}, id="flow-line-at-key-column"),
     pytest.param("key:\n      [1]\nb: 2", {"key": [1], "b": 2}, id="flow-line-any-deeper-indent"),
     # nesting and closing
@@ -73,6 +74,10 @@ def test_loads(text, expected):
     pytest.param("-  - x\n   - y", P, "line 2: Invalid indentation: 3 spaces (must be a multiple of 2)", id="wide-dash-column-unchanged"),
     pytest.param("a: 1\n- b", P, f"line 2: {WANT_SEQ}", id="sequence-in-complete-mapping"),
     pytest.param("- a\nb: 1", P, f"line 2: {WANT_MAP}", id="mapping-in-sequence"),
+    # A sequence is closed by an entry at its column only when it fills a key at that column.
+    pytest.param("a:\n  - 1\n  - 2\n  b: 3", P, f"line 4: {WANT_MAP}", id="entry-at-column-of-sequence-under-key"),
+    pytest.param("x:\n  a:\n    - 1\n    b: 2", P, f"line 4: {WANT_MAP}", id="entry-at-column-of-nested-sequence-under-key"),
+    pytest.param("- - 1\n  b: 2", P, f"line 2: {WANT_MAP}", id="entry-at-column-of-sequence-in-item"),
     pytest.param("a: 1\n[1, 2]", P, f"line 2: {FLOW}", id="flow-line-no-pending"),
     pytest.param("- a\n  [1]", P, f"line 2: {FLOW}", id="flow-line-under-complete-item"),
     pytest.param("key:\n  value", P, f"line 2: {BARE}", id="scalar-for-pending-key"),
