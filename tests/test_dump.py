@@ -242,6 +242,15 @@ def test_floats_are_written_with_the_digits_of_repr(number):
     loads_back(number, text)
 
 
+@settings(max_examples=2000)
+@given(st.integers(-10**16, 10**16), st.integers(-30, 40))
+def test_floats_of_few_digits_are_written_with_the_digits_of_repr(mantissa, exponent):
+    # Most floats in configuration are short decimals, which some builds format on a path of
+    # their own.
+    number = float(f"{mantissa}e{exponent}")
+    assert dump(number) == repr_with_dot_and_signed_exponent(number) + "\n"
+
+
 class Color(enum.IntEnum):
     RED = 1
 

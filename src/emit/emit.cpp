@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -23,6 +24,7 @@
 #include "python/python.hpp"
 #include "scalar/scalar.hpp"
 #include "text/bytes.hpp"
+#include "text/utf8.hpp"
 
 namespace corvane {
 namespace {
@@ -71,30 +73,6 @@ class PrintableTable {
 const PrintableTable& printable_table() {
   static const PrintableTable table;
   return table;
-}
-
-// Decodes the character at `i` of valid UTF-8 (text from a Python str), advancing `i`.
-CORVANE_ALWAYS_INLINE inline char32_t decode_utf8(std::string_view text, std::size_t& i) {
-  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-  const unsigned lead = byte(i);
-  if (lead < 0x80) {
-    ++i;
-    return lead;
-  }
-  if (lead < 0xE0) {
-    const char32_t cp = (lead & 0x1F) << 6 | (byte(i + 1) & 0x3F);
-    i += 2;
-    return cp;
-  }
-  if (lead < 0xF0) {
-    const char32_t cp = (lead & 0x0F) << 12 | (byte(i + 1) & 0x3F) << 6 | (byte(i + 2) & 0x3F);
-    i += 3;
-    return cp;
-  }
-  const char32_t cp = (lead & 0x07) << 18 | (byte(i + 1) & 0x3F) << 12 | (byte(i + 2) & 0x3F) << 6 |
-                      (byte(i + 3) & 0x3F);
-  i += 4;
-  return cp;
 }
 
 // What a byte means to the choice of a string's style.
@@ -412,10 +390,57 @@ bool shortest_digits(double value, FloatDigits& out) {
 
 #else
 
+// The digits of a double that fifteen significant digits name exactly, as most floats in
+// configuration are; false for any other. At most one decimal of fifteen significant digits
+// reads as a given double (such decimals lie further apart than the doubles there), so when
+// the fifteen-digit rounding of the value reads back as it, its digits without trailing zeros
+// are the shortest ones. Multiplying or dividing by an exact power of ten rounds once, which
+// may miss that decimal by one in its last place, but never yields a wrong one: whatever
+// decimal is tried must read back exactly, and an integer below 2^53 over an exact power of
+// ten is one correctly rounded operation.
+bool fifteen_digits(double magnitude, FloatDigits& out) {
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+  constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (!(magnitude >= 1e-8 && magnitude < 1e37)) return false;
+  const int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
+  const int shift = 14 - exponent;  // the value times ten to this has fifteen whole digits
+  if (shift < -22 || shift > 22) return false;
+  const double power = kPowers[shift < 0 ? -shift : shift];
+  const double scaled = shift >= 0 ? magnitude * power : magnitude / power;
+  if (!(scaled >= 1e14 && scaled <= 1e15)) return false;
+  auto mantissa = static_cast<std::uint64_t>(std::llround(scaled));
+  const double back =
+      shift >= 0 ? static_cast<double>(mantissa) / power : static_cast<double>(mantissa) * power;
+  if (back != magnitude || mantissa < 100000000000000ULL) return false;
+  int decimal_exponent = mantissa >= 1000000000000000ULL ? 15 - shift : 14 - shift;
+  while (mantissa % 10 == 0) mantissa /= 10;
+  char reversed[16];
+  std::size_t count = 0;
+  for (; mantissa != 0; mantissa /= 10) reversed[count++] = static_cast<char>('0' + mantissa % 10);
+  for (std::size_t i = 0; i < count; ++i) out.digits[i] = reversed[count - 1 - i];
+  out.count = count;
+  out.exponent = decimal_exponent;
+  return true;
+#else
+  (void)magnitude;
+  (void)out;
+  return false;
+#endif
+}
+
 // Without a floating to_chars in the C++ library (or where a build must not ask the library
 // for one), the interpreter's own repr digits, in whichever form repr puts them, are brought
 // to the same shape. False, with an exception set, when memory ran out.
 bool shortest_digits(double value, FloatDigits& out) {
+  out.negative = std::signbit(value);
+  if (value == 0) {
+    out.digits[out.count++] = '0';
+    return true;
+  }
+  if (fifteen_digits(std::fabs(value), out)) return true;
+  out.negative = false;
   char* text = PyOS_double_to_string(value, 'r', 0, 0, nullptr);
   if (text == nullptr) return false;
   // text: [-]d[ddd][.ddd][e(+|-)dd[d]], where leading or trailing zeros may be padding.
