@@ -211,7 +211,14 @@ def test_scalars_and_layout():
 FLOATS = [(0.0, "0.0"), (-0.0, "-0.0"), (1.0, "1.0"), (0.1, "0.1"), (-2.5, "-2.5"), (1e15, "1000000000000000.0"),
           (1e16, "1.0e+16"), (1.5e300, "1.5e+300"), (1e-4, "0.0001"), (1e-5, "1.0e-05"), (5e-324, "5.0e-324"),
           (1.7976931348623157e308, "1.7976931348623157e+308"), (123456789.123, "123456789.123"),
-          (math.inf, ".inf"), (-math.inf, "-.inf"), (math.nan, ".nan")]
+          (math.inf, ".inf"), (-math.inf, "-.inf"), (math.nan, ".nan"),
+          # Where repr pads with zeros or moves the point: the same text from every conversion.
+          (100.0, "100.0"), (-1e15, "-1000000000000000.0"), (9999999999999998.0, "9999999999999998.0"),
+          (1234567890123456.8, "1234567890123456.8"), (1.2345e16, "1.2345e+16"), (1e22, "1.0e+22"),
+          (0.000123, "0.000123"), (-0.00010000000000000002, "-0.00010000000000000002"),
+          (1.234e-05, "1.234e-05"), (9.999999999999999e-05, "9.999999999999999e-05"),
+          (0.30000000000000004, "0.30000000000000004"), (-1e-100, "-1.0e-100"),
+          (2.2250738585072014e-308, "2.2250738585072014e-308"), (123.456, "123.456")]
 
 
 @pytest.mark.parametrize("number, written", FLOATS, ids=[w for _, w in FLOATS])
@@ -233,6 +240,15 @@ def test_floats_are_written_with_the_digits_of_repr(number):
     text = dump(number)
     assert text == repr_with_dot_and_signed_exponent(number) + "\n"
     loads_back(number, text)
+
+
+@settings(max_examples=2000)
+@given(st.integers(-10**16, 10**16), st.integers(-30, 40))
+def test_floats_of_few_digits_are_written_with_the_digits_of_repr(mantissa, exponent):
+    # Most floats in configuration are short decimals, which some builds format on a path of
+    # their own.
+    number = float(f"{mantissa}e{exponent}")
+    assert dump(number) == repr_with_dot_and_signed_exponent(number) + "\n"
 
 
 class Color(enum.IntEnum):
@@ -296,6 +312,21 @@ def test_circular_references():
         assert str(info.value) == "circular reference: " + message
     shared = [1]
     assert dump([shared, shared]) == "- - 1\n- - 1\n"  # the same object twice is no cycle
+
+
+def test_circular_reference_past_the_depth_where_containers_are_tracked():
+    # Lists nested 1200 deep whose innermost one holds the list at depth 1100 again.
+    chain = [[] for _ in range(1200)]
+    for outer, inner in zip(chain, chain[1:]):
+        outer.append(inner)
+    chain[-1].append(chain[1100])
+    with pytest.raises(ValueError) as info:
+        dump(chain[0])
+    assert str(info.value) == "circular reference: the value at " + "[0]" * 1100 + " contains itself"
+    # Deep but without a cycle, and with the same list at two places below that depth.
+    shared = [0]
+    chain[-1][0] = [shared, shared]
+    assert dump(chain[0]) == "- " * 1200 + "- - 0\n" + "  " * 1200 + "- - 0\n"
 
 
 @pytest.mark.parametrize("indent", [0, 1, 3, 10, -2, True])

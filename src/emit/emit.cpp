@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -13,19 +14,17 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <set>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "python/entry.hpp"
 #include "python/python.hpp"
 #include "scalar/scalar.hpp"
+#include "text/bytes.hpp"
+#include "text/utf8.hpp"
 
 namespace corvane {
 namespace {
@@ -74,30 +73,6 @@ class PrintableTable {
 const PrintableTable& printable_table() {
   static const PrintableTable table;
   return table;
-}
-
-// Decodes the character at `i` of valid UTF-8 (text from a Python str), advancing `i`.
-CORVANE_ALWAYS_INLINE inline char32_t decode_utf8(std::string_view text, std::size_t& i) {
-  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-  const unsigned lead = byte(i);
-  if (lead < 0x80) {
-    ++i;
-    return lead;
-  }
-  if (lead < 0xE0) {
-    const char32_t cp = (lead & 0x1F) << 6 | (byte(i + 1) & 0x3F);
-    i += 2;
-    return cp;
-  }
-  if (lead < 0xF0) {
-    const char32_t cp = (lead & 0x0F) << 12 | (byte(i + 1) & 0x3F) << 6 | (byte(i + 2) & 0x3F);
-    i += 3;
-    return cp;
-  }
-  const char32_t cp = (lead & 0x07) << 18 | (byte(i + 1) & 0x3F) << 12 | (byte(i + 2) & 0x3F) << 6 |
-                      (byte(i + 3) & 0x3F);
-  i += 4;
-  return cp;
 }
 
 // What a byte means to the choice of a string's style.
@@ -188,19 +163,17 @@ Style multiline_style(std::string_view text, std::size_t i) {
   const std::size_t size = text.size();
   const PrintableTable& table = printable_table();
   while (true) {
-#if defined(__SSE2__)
-    for (; i + 16 <= size; i += 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-      const __m128i special =
-          _mm_andnot_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')),
-                           _mm_or_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(0x20)),
-                                        _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F))));
-      if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(special))) {
-        i += static_cast<std::size_t>(std::countr_zero(bits));
-        break;
+    if constexpr (text::kVectorBlocks) {
+      for (; i + 16 <= size; i += 16) {
+        // Anything but printable ASCII and the line feed.
+        const text::Block block = text::Block::load(text.data() + i);
+        if (const std::uint32_t bits =
+                block.outside(0x20, 0x7E).and_not(block.equal('\n')).mask()) {
+          i += static_cast<std::size_t>(std::countr_zero(bits));
+          break;
+        }
       }
     }
-#endif
     while (i < size && kByteClasses[static_cast<unsigned char>(text[i])] < kControl) ++i;
     if (i >= size) return Style::Literal;
     if (kByteClasses[static_cast<unsigned char>(text[i])] == kControl) return Style::Double;
@@ -221,26 +194,22 @@ Style choose_style(std::string_view text, bool block_allowed) {
   std::size_t i = 0;
   while (true) {
     // Ordinary bytes are passed over sixteen at a time where the target allows it.
-#if defined(__SSE2__)
-    // A space matters only before `#`, a colon only before a space: those pairs are found
-    // with a second load one byte further on, so that prose passes without a stop.
-    for (; i + 17 <= size; i += 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 1));
-      // Signed bytes below 0x20: the C0 controls and every byte of a non-ASCII character.
-      const __m128i special =
-          _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(0x20)),
-                                    _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F))),
-                       _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
-                                                  _mm_cmpeq_epi8(next, _mm_set1_epi8('#'))),
-                                    _mm_and_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(':')),
-                                                  _mm_cmpeq_epi8(next, _mm_set1_epi8(' ')))));
-      if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(special))) {
-        i += static_cast<std::size_t>(std::countr_zero(bits));
-        break;
+    if constexpr (text::kVectorBlocks) {
+      // A space matters only before `#`, a colon only before a space: those pairs are found
+      // with a second load one byte further on, so that prose passes without a stop.
+      for (; i + 17 <= size; i += 16) {
+        const text::Block block = text::Block::load(text.data() + i);
+        const text::Block next = text::Block::load(text.data() + i + 1);
+        // Outside printable ASCII: the controls, DEL and every byte of a non-ASCII character.
+        const text::Block special = block.outside(0x20, 0x7E) |
+                                    (block.equal(' ') & next.equal('#')) |
+                                    (block.equal(':') & next.equal(' '));
+        if (const std::uint32_t bits = special.mask()) {
+          i += static_cast<std::size_t>(std::countr_zero(bits));
+          break;
+        }
       }
     }
-#endif
     while (i < size && kByteClasses[static_cast<unsigned char>(text[i])] == kOrdinary) ++i;
     if (i >= size) break;
     const std::uint8_t byte_class = kByteClasses[static_cast<unsigned char>(text[i])];
@@ -355,12 +324,11 @@ PyObject* make_str(std::string_view text) {
   const char* data = text.data();
   const std::size_t size = text.size();
   std::size_t blocks_with_high = 0;
-#if defined(__SSE2__)
-  for (std::size_t i = 0; i + 16 <= size; i += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-    blocks_with_high += _mm_movemask_epi8(block) != 0;
+  if constexpr (text::kVectorBlocks) {
+    for (std::size_t i = 0; i + 16 <= size; i += 16) {
+      blocks_with_high += text::Block::load(data + i).outside(0x00, 0x7F).mask() != 0;
+    }
   }
-#endif
   constexpr std::size_t kBytesPerRun = 2048;
   if (blocks_with_high == 0 || blocks_with_high * kBytesPerRun > size) {
     return PyUnicode_DecodeUTF8(data, static_cast<Py_ssize_t>(size), "strict");
@@ -371,17 +339,16 @@ PyObject* make_str(std::string_view text) {
   for (std::size_t start = 0; start < size;) {
     const bool high = is_high(start);
     std::size_t end = start + 1;
-#if defined(__SSE2__)
-    if (!high) {
-      for (; end + 16 <= size; end += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + end));
-        if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(block))) {
-          end += static_cast<std::size_t>(std::countr_zero(bits));
-          break;
+    if constexpr (text::kVectorBlocks) {
+      if (!high) {
+        for (; end + 16 <= size; end += 16) {
+          if (const std::uint32_t bits = text::Block::load(data + end).outside(0x00, 0x7F).mask()) {
+            end += static_cast<std::size_t>(std::countr_zero(bits));
+            break;
+          }
         }
       }
     }
-#endif
     while (end < size && is_high(end) == high) ++end;
     PyRef piece = PyRef::steal(
         PyUnicode_DecodeUTF8(data + start, static_cast<Py_ssize_t>(end - start), "strict"));
@@ -393,24 +360,142 @@ PyObject* make_str(std::string_view text) {
   return PyUnicode_Join(empty.get(), pieces.get());
 }
 
-// Python's repr of a finite double, always with a `.` and with a signed exponent when it has
-// one (`1.0e+300`), so that YAML 1.1 readers also see a float.
-std::size_t format_float(double value, char* out) {
-  char digits[32];
-  const auto result =
-      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::scientific);
-  // digits: [-]d[.ddd]e(+|-)dd[d]
-  const char* p = digits;
-  char* o = out;
-  if (*p == '-') *o++ = *p++;
-  char mantissa[20];
+// The shortest decimal digits that read back as a finite double: its magnitude is d1.d2d3...
+// times ten to the power `exponent`.
+struct FloatDigits {
+  bool negative = false;
   std::size_t count = 0;
+  int exponent = 0;
+  char digits[24];
+};
+
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L && !defined(CORVANE_PORTABLE_FLOAT)
+
+bool shortest_digits(double value, FloatDigits& out) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
+  // text: [-]d[.ddd]e(+|-)dd[d]
+  const char* p = text;
+  if (*p == '-') {
+    out.negative = true;
+    ++p;
+  }
   for (; *p != 'e'; ++p) {
-    if (*p != '.') mantissa[count++] = *p;
+    if (*p != '.') out.digits[out.count++] = *p;
   }
   ++p;
-  int exponent = 0;
-  std::from_chars(*p == '+' ? p + 1 : p, result.ptr, exponent);
+  std::from_chars(*p == '+' ? p + 1 : p, result.ptr, out.exponent);
+  return true;
+}
+
+#else
+
+// The digits of a double that fifteen significant digits name exactly, as most floats in
+// configuration are; false for any other. At most one decimal of fifteen significant digits
+// reads as a given double (such decimals lie further apart than the doubles there), so when
+// the fifteen-digit rounding of the value reads back as it, its digits without trailing zeros
+// are the shortest ones. Multiplying or dividing by an exact power of ten rounds once, which
+// may miss that decimal by one in its last place, but never yields a wrong one: whatever
+// decimal is tried must read back exactly, and an integer below 2^53 over an exact power of
+// ten is one correctly rounded operation.
+bool fifteen_digits(double magnitude, FloatDigits& out) {
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+  constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (!(magnitude >= 1e-8 && magnitude < 1e37)) return false;
+  const int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
+  const int shift = 14 - exponent;  // the value times ten to this has fifteen whole digits
+  if (shift < -22 || shift > 22) return false;
+  const double power = kPowers[shift < 0 ? -shift : shift];
+  const double scaled = shift >= 0 ? magnitude * power : magnitude / power;
+  if (!(scaled >= 1e14 && scaled <= 1e15)) return false;
+  auto mantissa = static_cast<std::uint64_t>(std::llround(scaled));
+  const double back =
+      shift >= 0 ? static_cast<double>(mantissa) / power : static_cast<double>(mantissa) * power;
+  if (back != magnitude || mantissa < 100000000000000ULL) return false;
+  int decimal_exponent = mantissa >= 1000000000000000ULL ? 15 - shift : 14 - shift;
+  while (mantissa % 10 == 0) mantissa /= 10;
+  char reversed[16];
+  std::size_t count = 0;
+  for (; mantissa != 0; mantissa /= 10) reversed[count++] = static_cast<char>('0' + mantissa % 10);
+  for (std::size_t i = 0; i < count; ++i) out.digits[i] = reversed[count - 1 - i];
+  out.count = count;
+  out.exponent = decimal_exponent;
+  return true;
+#else
+  (void)magnitude;
+  (void)out;
+  return false;
+#endif
+}
+
+// Without a floating to_chars in the C++ library (or where a build must not ask the library
+// for one), the interpreter's own repr digits, in whichever form repr puts them, are brought
+// to the same shape. False, with an exception set, when memory ran out.
+bool shortest_digits(double value, FloatDigits& out) {
+  out.negative = std::signbit(value);
+  if (value == 0) {
+    out.digits[out.count++] = '0';
+    return true;
+  }
+  if (fifteen_digits(std::fabs(value), out)) return true;
+  out.negative = false;
+  char* text = PyOS_double_to_string(value, 'r', 0, 0, nullptr);
+  if (text == nullptr) return false;
+  // text: [-]d[ddd][.ddd][e(+|-)dd[d]], where leading or trailing zeros may be padding.
+  const char* p = text;
+  if (*p == '-') {
+    out.negative = true;
+    ++p;
+  }
+  int whole = 0;  // digits before the point
+  bool point = false;
+  int skipped = 0;  // leading zeros
+  for (; (*p >= '0' && *p <= '9') || *p == '.'; ++p) {
+    if (*p == '.') {
+      point = true;
+      continue;
+    }
+    if (!point) ++whole;
+    if (out.count == 0 && *p == '0') {
+      ++skipped;
+    } else if (out.count < sizeof out.digits) {
+      out.digits[out.count++] = *p;
+    }
+  }
+  int power = 0;
+  if (*p == 'e') {
+    ++p;
+    const bool minus = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    for (; *p >= '0' && *p <= '9'; ++p) power = power * 10 + (*p - '0');
+    if (minus) power = -power;
+  }
+  PyMem_Free(text);
+  while (out.count > 1 && out.digits[out.count - 1] == '0') --out.count;
+  if (out.count == 0) {
+    out.digits[out.count++] = '0';
+    out.exponent = 0;
+  } else {
+    out.exponent = whole - 1 - skipped + power;
+  }
+  return true;
+}
+
+#endif
+
+// Python's repr of a finite double, always with a `.` and with a signed exponent when it has
+// one (`1.0e+300`), so that YAML 1.1 readers also see a float. Zero, with an exception set,
+// when memory ran out.
+std::size_t format_float(double value, char* out) {
+  FloatDigits digits;
+  if (!shortest_digits(value, digits)) return 0;
+  const char* mantissa = digits.digits;
+  const std::size_t count = digits.count;
+  const int exponent = digits.exponent;
+  char* o = out;
+  if (digits.negative) *o++ = '-';
   if (exponent >= -4 && exponent < 16) {
     if (exponent >= 0) {
       const auto whole = static_cast<std::size_t>(exponent) + 1;
@@ -581,7 +666,9 @@ class Writer {
     if (at == nullptr) return no_memory();
     std::size_t n = 0;
     if (place != Place::Root) at[n++] = ' ';
-    n += write_float(value, at + n);
+    const std::size_t written = write_float(value, at + n);
+    if (written == 0) return false;
+    n += written;
     at[n++] = '\n';
     output_.commit(n);
     return true;
@@ -597,6 +684,7 @@ class Writer {
     return true;
   }
 
+  // Zero, with an exception set, when memory ran out.
   static std::size_t write_float(double value, char* out) {
     if (std::isnan(value)) {
       std::memcpy(out, ".nan", 4);
@@ -656,6 +744,7 @@ class Writer {
       const double number = PyFloat_AsDouble(key);
       if (number == -1.0 && PyErr_Occurred()) return false;
       n = write_float(number, at);
+      if (n == 0) return false;
     } else {
       return unsupported_type(key, "key", false);
     }
@@ -926,7 +1015,7 @@ class Writer {
     // path names the outermost of them.
     std::size_t first = 0;
     while (stack_[first].container.get() != container) ++first;
-    std::unordered_set<PyObject*> cycle;
+    std::set<PyObject*> cycle;
     for (std::size_t i = first; i < stack_.size(); ++i) cycle.insert(stack_[i].container.get());
     std::size_t depth = 0;
     while (!cycle.contains(stack_[depth].container.get())) ++depth;
@@ -956,7 +1045,9 @@ class Writer {
   std::array<KeyStyle, kKeyStyles> key_styles_{};
   Output output_;
   std::vector<Frame> stack_;
-  std::unordered_set<PyObject*> open_;
+  // The tracked containers. A tree rather than a hash set: libstdc++ 12's bucket array calls a
+  // runtime function that manylinux_2_28's C++ library lacks.
+  std::set<PyObject*> open_;
 };
 
 }  // namespace

@@ -56,6 +56,10 @@ class Block {
   Block at_most(unsigned char c) const {
     return map([c](unsigned char b) { return b <= c; });
   }
+  // Lanes whose byte, read unsigned, is below `low` or above `high` (`low` <= `high`).
+  Block outside(unsigned char low, unsigned char high) const {
+    return map([low, high](unsigned char b) { return b < low || b > high; });
+  }
   // Every byte with the bits of `bits` set.
   Block with_bits(unsigned char bits) const {
     Block out;
@@ -65,6 +69,19 @@ class Block {
   Block operator|(const Block& other) const {
     Block out;
     for (std::size_t i = 0; i < kLanes; ++i) out.bytes_[i] = bytes_[i] | other.bytes_[i];
+    return out;
+  }
+  Block operator&(const Block& other) const {
+    Block out;
+    for (std::size_t i = 0; i < kLanes; ++i) out.bytes_[i] = bytes_[i] & other.bytes_[i];
+    return out;
+  }
+  // The lanes set here and clear in `other`.
+  Block and_not(const Block& other) const {
+    Block out;
+    for (std::size_t i = 0; i < kLanes; ++i) {
+      out.bytes_[i] = static_cast<unsigned char>(bytes_[i] & ~other.bytes_[i]);
+    }
     return out;
   }
   // Bit i set when lane i is set.
@@ -99,10 +116,18 @@ class Block {
   Block at_most(unsigned char c) const {
     return Block(_mm_cmpeq_epi8(_mm_min_epu8(bytes_, _mm_set1_epi8(static_cast<char>(c))), bytes_));
   }
+  // SSE2 compares bytes signed only: the bytes are moved so that `low` becomes -128, and then
+  // whatever is greater than `high`'s place lies outside.
+  Block outside(unsigned char low, unsigned char high) const {
+    const __m128i moved = _mm_add_epi8(bytes_, _mm_set1_epi8(static_cast<char>(0x80 - low)));
+    return Block(_mm_cmpgt_epi8(moved, _mm_set1_epi8(static_cast<char>(high - low + 0x80))));
+  }
   Block with_bits(unsigned char bits) const {
     return Block(_mm_or_si128(bytes_, _mm_set1_epi8(static_cast<char>(bits))));
   }
   Block operator|(const Block& other) const { return Block(_mm_or_si128(bytes_, other.bytes_)); }
+  Block operator&(const Block& other) const { return Block(_mm_and_si128(bytes_, other.bytes_)); }
+  Block and_not(const Block& other) const { return Block(_mm_andnot_si128(other.bytes_, bytes_)); }
   std::uint32_t mask() const { return static_cast<std::uint32_t>(_mm_movemask_epi8(bytes_)); }
 
  private:
@@ -122,8 +147,13 @@ class Block {
     return Block(vceqq_u8(bytes_, vdupq_n_u8(static_cast<std::uint8_t>(c))));
   }
   Block at_most(unsigned char c) const { return Block(vcleq_u8(bytes_, vdupq_n_u8(c))); }
+  Block outside(unsigned char low, unsigned char high) const {
+    return Block(vorrq_u8(vcltq_u8(bytes_, vdupq_n_u8(low)), vcgtq_u8(bytes_, vdupq_n_u8(high))));
+  }
   Block with_bits(unsigned char bits) const { return Block(vorrq_u8(bytes_, vdupq_n_u8(bits))); }
   Block operator|(const Block& other) const { return Block(vorrq_u8(bytes_, other.bytes_)); }
+  Block operator&(const Block& other) const { return Block(vandq_u8(bytes_, other.bytes_)); }
+  Block and_not(const Block& other) const { return Block(vbicq_u8(bytes_, other.bytes_)); }
   // NEON has no movemask: each lane keeps its own bit of a byte, then each half is summed.
   std::uint32_t mask() const {
     constexpr std::uint8_t kLaneBits[16] = {1, 2, 4, 8, 16, 32, 64, 128,

@@ -238,6 +238,31 @@ std::uint32_t naive_stops(const char* at, bool is_key) {
   return bits;
 }
 
+// The writer's question of a string: bytes outside printable ASCII other than a line feed, a
+// space before `#` and a colon before a space; and a range test with any bounds.
+template <class Block>
+std::uint32_t block_specials(const char* at, unsigned char low, unsigned char high) {
+  const Block block = Block::load(at);
+  const Block next = Block::load(at + 1);
+  return (block.outside(0x20, 0x7E).and_not(block.equal('\n')) |
+          (block.equal(' ') & next.equal('#')) | (block.equal(':') & next.equal(' ')))
+             .mask() ^
+         block.outside(low, high).mask() << 16;
+}
+
+std::uint32_t naive_specials(const char* at, unsigned char low, unsigned char high) {
+  std::uint32_t bits = 0;
+  for (int i = 0; i < 16; ++i) {
+    const auto c = static_cast<unsigned char>(at[i]);
+    if (((c < 0x20 || c > 0x7E) && c != '\n') || (c == ' ' && at[i + 1] == '#') ||
+        (c == ':' && at[i + 1] == ' ')) {
+      bits |= 1u << i;
+    }
+    if (c < low || c > high) bits ^= 1u << (i + 16);
+  }
+  return bits;
+}
+
 // Texts over a small alphabet that makes hits, near-misses (bytes that differ from a target
 // in one bit) and runs of spaces common, with bytes of every value now and then.
 int self_test(int rounds) {
@@ -282,6 +307,14 @@ int self_test(int rounds) {
                 naive_stops(buffer.data(), is_key),
             "portable::Block", size);
     }
+    const auto low = static_cast<unsigned char>(random.below(256));
+    const auto high = static_cast<unsigned char>(low + random.below(256 - low));
+    const char* at = buffer.data() + random.below(32);
+    check(block_specials<corvane::text::Block>(at, low, high) == naive_specials(at, low, high),
+          "Block specials", size);
+    check(block_specials<corvane::text::portable::Block>(at, low, high) ==
+              naive_specials(at, low, high),
+          "portable::Block specials", size);
   }
   std::printf("self-test (%s): %llu checks, %llu failures\n",
               std::string(corvane::text::kBlockPath).c_str(),
