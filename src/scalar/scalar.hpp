@@ -40,7 +40,7 @@ Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line,
 // classify_key_scalar, with its common case settled inline: a plain key without any `#`
 // cannot hold a comment, which leaves only its typing.
 template <bool Yaml11Bools>
-inline Result<Scalar> classify_key_scalar_fast(std::string_view text, std::uint64_t line) {
+inline Result<Scalar> classify_key_scalar_inline(std::string_view text, std::uint64_t line) {
   if (!text.empty() && is_plain_start(text[0]) && find(text, 0, '#') == std::string_view::npos) {
     return infer_kind<Yaml11Bools>(trim_end(text));
   }
