@@ -74,8 +74,8 @@ class KeyCache {
   }
 
  private:
-  // Enough that the keys of a large file rarely share a slot: with 256 slots, one generated
-  // 1 MB file made a new object for each key seven times over.
+  // Enough that the keys of a large file rarely share a slot (bench/README.md has the figure
+  // that chose it).
   static constexpr std::size_t kSlots = 1024;
   // Slots are read only once marked used, so a call does not pay for clearing them all.
   struct Slot {

@@ -1,3 +1,5 @@
+// Typing of plain scalars (null, bools, integers, floats), the classify functions for each
+// context, and the decoding of quoted scalars.
 #include "scalar/scalar.hpp"
 
 #include <algorithm>
