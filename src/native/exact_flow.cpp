@@ -18,7 +18,7 @@ namespace {
 template <bool Strict, bool Yaml11Bools>
 class ExactFlowSink : public PySink<Strict, Yaml11Bools> {
  public:
-  static constexpr bool flow_fast_path = false;
+  static constexpr bool flow_quick_reader = false;
   using PySink<Strict, Yaml11Bools>::PySink;
 };
 
