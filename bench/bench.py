@@ -310,9 +310,9 @@ def time_corpus(corpus, loaders, parse_only, args, log):
     # The loaders run in interleaved rounds. What ran just before changes a timing (a loader
     # that follows PyYAML or ruamel starts with cold caches), so the order changes from round
     # to round such that every loader directly follows each of the others equally often.
-    # The parse-only timer runs in rounds of its own afterwards; placed among the loaders, it
-    # slowed whichever loader ran right after it by 5 to 10% (json as much as Corvane, when
-    # the order was changed), and it has no ratio of its own to protect.
+    # The parse-only timer runs in rounds of its own afterwards: placed among the loaders, it
+    # slowed whichever loader ran right after it (bench/README.md has the figures), and it has
+    # no ratio of its own to protect.
     loader_plans = [plan for plan in plans if plan[0].loader != "parse-only"]
     own_plans = [plan for plan in plans if plan[0].loader == "parse-only"]
     for group in (loader_plans, own_plans):

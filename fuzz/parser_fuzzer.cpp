@@ -47,7 +47,7 @@ class CheckSink {
  public:
   static constexpr bool strict = Strict;
   static constexpr bool yaml_1_1_bools = Yaml11Bools;
-  static constexpr bool flow_fast_path = QuickFlow;
+  static constexpr bool flow_quick_reader = QuickFlow;
   using Value = CheckValue;
   using Map = CheckMap;
   using Seq = CheckSeq;

@@ -27,7 +27,7 @@ fi
 
 generator=$(command -v ninja >/dev/null && echo Ninja || echo "Unix Makefiles")
 root=build/toolchains
-core=(src/scalar/scalar.cpp src/flow/flow.cpp src/parser/feed/feed.cpp src/parser/scan/scan.cpp
+core=(src/text/utf8.cpp src/scalar/scalar.cpp src/flow/flow.cpp src/parser/feed/feed.cpp src/parser/scan/scan.cpp
   src/parser/block/block.cpp)
 
 # Builds the extension modules into $root/NAME with the given compiler and flags.
@@ -67,7 +67,7 @@ for target in native x87; do
   flags=()
   [[ $target == x87 ]] && flags=(-m32 -mfpmath=387 -mno-sse)
   g++ -std=c++23 -O2 -Wall -Wextra -Wpedantic -Werror "${flags[@]}" -Isrc \
-    tests/cpp/decimal_check.cpp src/scalar/scalar.cpp -o "$root/decimal_check_$target"
+    tests/cpp/decimal_check.cpp src/text/utf8.cpp src/scalar/scalar.cpp -o "$root/decimal_check_$target"
   "$root/decimal_check_$target" "${FLOAT_TEXTS:-100000}"
 done
 

@@ -8,10 +8,12 @@ import itertools
 import math
 import os
 import pathlib
+import sys
 
 import pytest
 
 import _corvane
+from corvane import _native
 
 load = _corvane.load
 ParseError = _corvane.ParseError
@@ -46,6 +48,24 @@ def pytest_terminal_summary(terminalreporter):
         terminalreporter.write_line(
             f"{skipped} test{'s' * (skipped != 1)} skipped without shared data: {SHARED} is absent, so the YAML test suite "
             "and the real-world corpus were not run (set CORVANE_SHARED to their folder)", yellow=True)
+
+
+# Flow collections have two readers: a quick one that reads a common shape and gives up on
+# anything else, and the exact one it falls back to. A test module that marks itself with
+# `pytestmark = pytest.mark.usefixtures("both_flow_readers")` runs every test twice, the second
+# time with `load` (its own name and the one the helpers here call) reading every flow collection
+# through the exact reader alone; both runs must see the same values and the same errors.
+FLOW_READERS = {"quick": _corvane.load, "exact": _native._load_exact_flow}
+
+
+@pytest.fixture(scope="module", params=list(FLOW_READERS))
+def both_flow_readers(request):
+    patch = pytest.MonkeyPatch()
+    reader = FLOW_READERS[request.param]
+    patch.setattr(request.module, "load", reader, raising=False)
+    patch.setattr(sys.modules[__name__], "load", reader)
+    yield request.param
+    patch.undo()
 
 
 def same_value(a, b):

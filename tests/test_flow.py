@@ -11,6 +11,9 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 from conftest import (CorvaneError, ParseError as P, UnsupportedFeatureError as U, assert_fails,
                       assert_loads, load)
 
+# Every test here runs through both flow readers (see conftest).
+pytestmark = pytest.mark.usefixtures("both_flow_readers")
+
 UNCLOSED_SEQ = "Unclosed flow collection: missing ']'"
 UNCLOSED_MAP = "Unclosed flow collection: missing '}'"
 NO_COLON = "Flow map entry missing ':' separator"

@@ -5,6 +5,9 @@ import pytest
 
 from conftest import ParseError, assert_fails, assert_loads, load
 
+# Every test here runs through both flow readers (see conftest).
+pytestmark = pytest.mark.usefixtures("both_flow_readers")
+
 LONG = "k" * 64
 
 

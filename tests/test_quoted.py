@@ -5,6 +5,9 @@ import pytest
 from conftest import ParseError, assert_fails, assert_loads
 from test_scalars import CONTEXTS  # every place a scalar can stand: (write the text, wrap the value)
 
+# Every test here runs through both flow readers (see conftest).
+pytestmark = pytest.mark.usefixtures("both_flow_readers")
+
 UNCLOSED = "Unclosed quote; quoted strings must be on a single line"
 TAIL = "Unexpected content after quoted scalar"
 HEX = "invalid hex escape in double-quoted string"

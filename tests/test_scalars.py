@@ -8,6 +8,9 @@ import pytest
 from conftest import (ALL_FLAGS, FLAG_IDS, ParseError, UnsupportedFeatureError, assert_fails, assert_loads, load,
                       same_value)
 
+# Every test here runs through both flow readers (see conftest).
+pytestmark = pytest.mark.usefixtures("both_flow_readers")
+
 S, F, I = object(), object(), object()  # expected: the text itself, float(text), int(text)
 INF, NAN = float("inf"), float("nan")
 

@@ -5,6 +5,9 @@ import pytest
 from conftest import (ALL_FLAGS, FLAG_IDS, ParseError as P, UnsupportedFeatureError as U,
                       assert_fails, assert_loads)
 
+# Every test here runs through both flow readers (see conftest).
+pytestmark = pytest.mark.usefixtures("both_flow_readers")
+
 BAD_INDENT = "Unexpected indentation (no pending key or item)"
 BARE = "Unexpected bare scalar inside a container"
 FLOW = "Unexpected flow collection (no pending key or item)"

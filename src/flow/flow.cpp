@@ -1,3 +1,6 @@
+// The flow collection readers' non-template parts: the bracket outline that the exact reader
+// steps through, the checks of what follows a closing bracket, and the quoting of that rest
+// for its error message.
 #include "flow/flow.hpp"
 
 #include <algorithm>

@@ -124,12 +124,12 @@ inline bool opens_flow(std::string_view text) {
 }
 
 // Whether parse_flow tries the quick reader first. A sink may declare
-// `static constexpr bool flow_fast_path = false;` to have every flow collection read by the
+// `static constexpr bool flow_quick_reader = false;` to have every flow collection read by the
 // exact reader alone, which is how the fuzz target compares the two.
 template <class Sink>
-constexpr bool uses_flow_fast_path() {
-  if constexpr (requires { Sink::flow_fast_path; }) {
-    return Sink::flow_fast_path;
+constexpr bool uses_flow_quick_reader() {
+  if constexpr (requires { Sink::flow_quick_reader; }) {
+    return Sink::flow_quick_reader;
   } else {
     return true;
   }
@@ -422,7 +422,7 @@ template <ValueSink Sink>
 Result<typename Sink::Value> parse_flow(std::string_view text, std::uint64_t line, Sink& sink) {
   text = trim_start(text);
   if (!opens_flow(text)) return syntax_error(line, "Expected '[' or '{' to start flow collection");
-  if constexpr (uses_flow_fast_path<Sink>()) {
+  if constexpr (uses_flow_quick_reader<Sink>()) {
     if (auto value = parse_flow_quick(text, line, sink)) return std::move(*value);
   }
   return parse_flow_exact(text, line, sink);

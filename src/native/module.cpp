@@ -5,6 +5,7 @@
 
 #include "emit/emit.hpp"
 #include "lines/lines.hpp"
+#include "native/exact_flow.hpp"
 #include "python/entry.hpp"
 
 namespace corvane {
@@ -21,6 +22,10 @@ PyMethodDef native_methods[] = {
      METH_VARARGS | METH_KEYWORDS,
      "load_with_lines(input, strict=False, yaml_1_1_bools=False)\n--\n\n"
      "Load a document as load() does; also return the line of every value, by path."},
+    // For the tests only: load() with the quick flow reader turned off.
+    {"_load_exact_flow",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_exact_flow_function)),
+     METH_VARARGS | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -31,40 +31,6 @@ CORVANE_COLD inline unexpected<LoadError> invalid_indentation(std::uint64_t line
       line, "Invalid indentation: " + std::to_string(indent) + " spaces (must be a multiple of 2)");
 }
 
-// One block mapping entry: `content` has its separator colon at `colon`; `indent` is the
-// column of the key.
-template <ValueSink Sink>
-Result<void> process_map_entry(FrameStack<Sink>& stack, std::string_view content, std::size_t colon,
-                               std::size_t indent, std::uint64_t line, Sink& sink, LineFeed& feed) {
-  if (auto framed = ensure_map_frame(stack, indent, line, sink); !framed) return framed;
-  sink.report_line(stack.back().map, line);
-  std::string_view key_text = trim_end(content.substr(0, colon));
-  std::string_view value_text =
-      colon + 2 > content.size() ? std::string_view() : trim_start(content.substr(colon + 2));
-  if (key_text == "<<") return unsupported(line, kMergeKeyMessage);
-  // A key seen before in this document typed without error then, and types the same now.
-  std::optional<typename Sink::Value> cached = sink.find_block_key(key_text);
-  if (!cached) {
-    auto key_scalar = classify_key_scalar_fast<Sink::yaml_1_1_bools>(key_text, line);
-    if (!key_scalar) return unexpected(std::move(key_scalar.error()));
-    cached = sink.make_block_key(std::move(*key_scalar), key_text);
-  }
-  auto key = std::move(*cached);
-  if constexpr (Sink::strict) {
-    if (sink.map_has_key(stack.back().map, key)) {
-      return syntax_error(line, "Duplicate key: " + sink.describe_key(key));
-    }
-  }
-  if (value_text.empty()) {
-    stack.back().pending_key = std::move(key);
-    return {};
-  }
-  auto value = value_to_node(value_text, line, indent, sink, feed);
-  if (!value) return unexpected(std::move(value.error()));
-  sink.map_insert(stack.back().map, std::move(key), std::move(*value));
-  return {};
-}
-
 template <ValueSink Sink>
 class Parser {
  public:
@@ -118,10 +84,43 @@ class Parser {
     if (is_sequence_entry(content)) return sequence_entry(content, indent, line);
     if (auto colon = find_map_colon(content, feed_.input_end())) {
       if (stack_.empty() && root_) return unexpected_after_root(line);
-      return process_map_entry(stack_, content, *colon, indent, line, sink_, feed_);
+      return process_map_entry(content, *colon, indent, line);
     }
     if (opens_flow(content)) return flow_line(content, indent, line);
     return bare_scalar(content, indent, line);
+  }
+
+  // One block mapping entry: `content` has its separator colon at `colon`; `indent` is the
+  // column of the key.
+  Result<void> process_map_entry(std::string_view content, std::size_t colon, std::size_t indent,
+                                 std::uint64_t line) {
+    if (auto framed = ensure_map_frame(stack_, indent, line, sink_); !framed) return framed;
+    sink_.report_line(stack_.back().map, line);
+    std::string_view key_text = trim_end(content.substr(0, colon));
+    std::string_view value_text =
+        colon + 2 > content.size() ? std::string_view() : trim_start(content.substr(colon + 2));
+    if (key_text == "<<") return unsupported(line, kMergeKeyMessage);
+    // A key seen before in this document typed without error then, and types the same now.
+    std::optional<typename Sink::Value> cached = sink_.find_block_key(key_text);
+    if (!cached) {
+      auto key_scalar = classify_key_scalar_inline<Sink::yaml_1_1_bools>(key_text, line);
+      if (!key_scalar) return unexpected(std::move(key_scalar.error()));
+      cached = sink_.make_block_key(std::move(*key_scalar), key_text);
+    }
+    auto key = std::move(*cached);
+    if constexpr (Sink::strict) {
+      if (sink_.map_has_key(stack_.back().map, key)) {
+        return syntax_error(line, "Duplicate key: " + sink_.describe_key(key));
+      }
+    }
+    if (value_text.empty()) {
+      stack_.back().pending_key = std::move(key);
+      return {};
+    }
+    auto value = value_to_node(value_text, line, indent, sink_, feed_);
+    if (!value) return unexpected(std::move(value.error()));
+    sink_.map_insert(stack_.back().map, std::move(key), std::move(*value));
+    return {};
   }
 
   Result<void> sequence_entry(std::string_view rest, std::size_t column, std::uint64_t line) {
@@ -148,7 +147,7 @@ class Parser {
       if (auto colon =
               item.starts_with('#') ? std::nullopt : find_map_colon(item, feed_.input_end())) {
         stack_.push_back(Frame<Sink>::open_map(sink_, column + 2));
-        return process_map_entry(stack_, item, *colon, column + 2, line, sink_, feed_);
+        return process_map_entry(item, *colon, column + 2, line);
       }
       auto value = value_to_node(item, line, column, sink_, feed_);
       if (!value) return unexpected(std::move(value.error()));

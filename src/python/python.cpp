@@ -1,3 +1,5 @@
+// The extension module `_corvane`: `load`, its exception classes (with their line, message
+// and path attributes) and the module's single-phase initialisation.
 #include "python/python.hpp"
 
 #include <cstdint>

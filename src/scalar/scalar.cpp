@@ -1,3 +1,5 @@
+// Typing of plain scalars (null, bools, integers, floats), the classify functions for each
+// context, and the decoding of quoted scalars.
 #include "scalar/scalar.hpp"
 
 #include <algorithm>
@@ -276,7 +278,7 @@ bool try_float(std::string_view text, double& out) {
 // Inlined into its callers: a scalar returned from a call and then copied would be read back
 // before its parts are written out.
 template <bool Yaml11Bools>
-CORVANE_ALWAYS_INLINE inline Scalar infer_word(std::string_view text) {
+CORVANE_ALWAYS_INLINE inline Scalar infer_word_kind(std::string_view text) {
   // Tested by length, each group at once: most words are none of these, and a test that
   // fails the same way each time costs nothing, where a jump on the first letter is
   // mispredicted from one word to the next.
@@ -439,11 +441,11 @@ namespace {
 // and copied whole in another would be read back before its parts are written out, which
 // stalls the processor on every value.
 template <bool Yaml11Bools>
-CORVANE_ALWAYS_INLINE inline Result<Scalar> type_plain(std::string_view text) {
+CORVANE_ALWAYS_INLINE inline Result<Scalar> infer_plain_kind(std::string_view text) {
   if (text.empty()) return Scalar::null();
   const char first = text[0];
   if (!(is_digit(first) || first == '+' || first == '-' || first == '.')) {
-    return infer_word<Yaml11Bools>(text);
+    return infer_word_kind<Yaml11Bools>(text);
   }
   std::int64_t integer;
   if (try_integer(text, integer)) return Scalar::integer(integer);
@@ -456,13 +458,13 @@ CORVANE_ALWAYS_INLINE inline Result<Scalar> type_plain(std::string_view text) {
 
 template <bool Yaml11Bools>
 Result<Scalar> infer_kind(std::string_view text) {
-  return type_plain<Yaml11Bools>(text);
+  return infer_plain_kind<Yaml11Bools>(text);
 }
 
 template <bool Yaml11Bools>
 Result<Scalar> classify_scalar(std::string_view text, std::uint64_t line) {
   return classify_with(text, line, [](std::string_view plain) -> Result<Scalar> {
-    return type_plain<Yaml11Bools>(strip_comment(plain));
+    return infer_plain_kind<Yaml11Bools>(strip_comment(plain));
   });
 }
 
@@ -472,7 +474,7 @@ Result<Scalar> classify_key_scalar(std::string_view text, std::uint64_t line) {
     if (find_comment(plain) != std::string_view::npos) {
       return syntax_error(line, "Mapping key ends in a comment; the ':' separator is inside it");
     }
-    return type_plain<Yaml11Bools>(trim_end(plain));
+    return infer_plain_kind<Yaml11Bools>(trim_end(plain));
   });
 }
 
@@ -500,7 +502,7 @@ Result<Scalar> classify_plain_value(std::string_view text, std::uint64_t line,
                           "quotes or a new line)");
     }
   }
-  return type_plain<Yaml11Bools>(trim_end(text));
+  return infer_plain_kind<Yaml11Bools>(trim_end(text));
 }
 
 std::size_t find_closing_quote(std::string_view text) {

@@ -43,7 +43,7 @@ std::size_t whitespace_length_at(std::string_view text) {
   return 0;
 }
 
-std::string_view trim_start_slow(std::string_view text) {
+std::string_view trim_start_unicode(std::string_view text) {
   while (!text.empty()) {
     if (std::size_t n = whitespace_length_at(text)) {
       text.remove_prefix(n);
@@ -54,7 +54,7 @@ std::string_view trim_start_slow(std::string_view text) {
   return text;
 }
 
-std::string_view trim_end_slow(std::string_view text) {
+std::string_view trim_end_unicode(std::string_view text) {
   while (!text.empty()) {
     std::size_t n = text.size();
     unsigned char last = byte_at(text, n - 1);

@@ -65,13 +65,13 @@ std::size_t whitespace_length_at(std::string_view text);
 
 // Unicode White_Space trimming on UTF-8 text. The inline checks settle the common case, a
 // text that begins or ends with a printable ASCII character, without a call.
-std::string_view trim_start_slow(std::string_view text);
-std::string_view trim_end_slow(std::string_view text);
+std::string_view trim_start_unicode(std::string_view text);
+std::string_view trim_end_unicode(std::string_view text);
 inline std::string_view trim_start(std::string_view text) {
-  return !text.empty() && is_printable_ascii(text.front()) ? text : trim_start_slow(text);
+  return !text.empty() && is_printable_ascii(text.front()) ? text : trim_start_unicode(text);
 }
 inline std::string_view trim_end(std::string_view text) {
-  return !text.empty() && is_printable_ascii(text.back()) ? text : trim_end_slow(text);
+  return !text.empty() && is_printable_ascii(text.back()) ? text : trim_end_unicode(text);
 }
 inline std::string_view trim(std::string_view text) {
   return trim_end(trim_start(text));

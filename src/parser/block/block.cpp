@@ -1,3 +1,5 @@
+// Block scalars (| and >): the header with its chomping and indentation indicators, and the
+// assembly of the lines below it into the value.
 #include "parser/block/block.hpp"
 
 #include "scalar/scalar.hpp"

@@ -1,3 +1,4 @@
+// LineFeed's constructor, which drops a leading byte order mark.
 #include "parser/feed/feed.hpp"
 
 namespace corvane {

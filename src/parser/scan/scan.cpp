@@ -1,3 +1,5 @@
+// The line scanner's out-of-line parts: a line's indentation, blankness and content; the
+// refused forms (directives, document markers and the like); the colon after a quoted key.
 #include "parser/scan/scan.hpp"
 
 #include "scalar/scalar.hpp"
