@@ -15,7 +15,8 @@ trap 'rm -rf "$work"' EXIT
 # A build directory of its own, so the wheel is built from scratch and the shared one is left alone.
 python -m pip wheel -q --disable-pip-version-check --no-deps -w "$work/wheel" \
   --config-settings=build-dir="$work/build" \
-  --config-settings=cmake.define.CORVANE_PORTABLE_FLOAT=ON .
+  --config-settings=cmake.define.CORVANE_PORTABLE_FLOAT=ON \
+  --config-settings=cmake.define.CORVANE_TEST_HOOKS=OFF .
 shopt -s nullglob
 wheels=("$work"/wheel/*.whl)
 if [[ ${#wheels[@]} -ne 1 || "$(basename "${wheels[0]}")" != corvane-*-cp310-abi3-*.whl ]]; then

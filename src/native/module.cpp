@@ -5,8 +5,10 @@
 
 #include "emit/emit.hpp"
 #include "lines/lines.hpp"
-#include "native/exact_flow.hpp"
 #include "python/entry.hpp"
+#if defined(CORVANE_TEST_HOOKS)
+#include "native/exact_flow.hpp"
+#endif
 
 namespace corvane {
 namespace {
@@ -22,10 +24,12 @@ PyMethodDef native_methods[] = {
      METH_VARARGS | METH_KEYWORDS,
      "load_with_lines(input, strict=False, yaml_1_1_bools=False)\n--\n\n"
      "Load a document as load() does; also return the line of every value, by path."},
+#if defined(CORVANE_TEST_HOOKS)
     // For the tests only: load() with the quick flow reader turned off.
     {"_load_exact_flow",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_exact_flow_function)),
      METH_VARARGS | METH_KEYWORDS, nullptr},
+#endif
     {nullptr, nullptr, 0, nullptr},
 };
 
