@@ -47,10 +47,19 @@ run_tests() {
   local name=$1
   shift
   echo "== $name: tests"
-  PYTHONPATH="$PWD/$root/$name" python -c \
-    'import _corvane, sys; assert _corvane.__file__.startswith(sys.argv[1]), _corvane.__file__' \
-    "$PWD/$root/$name"
-  PYTHONPATH="$PWD/$root/$name" python -m pytest -q -p no:cacheprovider "$@"
+  # corvane._native lives inside the package: a copy of the package made of links to its files
+  # and to this build's module takes the place of the installed one, so that both modules come
+  # from the same toolchain (two C++ runtimes in one process do not mix).
+  local package="$PWD/$root/$name/package"
+  rm -rf "$package"
+  mkdir -p "$package/corvane"
+  ln -s "$PWD"/python/corvane/* "$package/corvane/"
+  ln -s "$PWD/$root/$name"/_native.*so "$package/corvane/"
+  PYTHONPATH="$PWD/$root/$name:$package" python -c \
+    'import _corvane, corvane._native as n, sys
+assert _corvane.__file__.startswith(sys.argv[1]), _corvane.__file__
+assert n.__file__.startswith(sys.argv[1]), n.__file__' "$PWD/$root/$name"
+  PYTHONPATH="$PWD/$root/$name:$package" python -m pytest -q -p no:cacheprovider "$@"
 }
 
 build clang16-libstdcxx clang++-16 ""
