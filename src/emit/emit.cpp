@@ -206,10 +206,13 @@ Style multiline_style(std::string_view text, std::size_t i) {
 
 // The style of a string: plain where it reads back exactly, then single quotes (any one-line
 // text of printable characters), a literal block scalar for text of several lines where one
-// is allowed, and double quotes with escapes for everything else.
+// is allowed, and double quotes with escapes for everything else. The byte after `text` must be
+// readable (a str's UTF-8 ends in a null byte).
 Style choose_style(std::string_view text, bool block_allowed) {
   if (text.empty()) return Style::Single;
-  bool plain = kPlainStarts[static_cast<unsigned char>(text[0])];
+  // A space or a colon may not end a plain scalar.
+  bool plain =
+      kPlainStarts[static_cast<unsigned char>(text[0])] && text.back() != ' ' && text.back() != ':';
   const std::size_t size = text.size();
   const PrintableTable& table = printable_table();
   std::size_t i = 0;
@@ -218,17 +221,26 @@ Style choose_style(std::string_view text, bool block_allowed) {
     if constexpr (text::kVectorBlocks) {
       // A space matters only before `#`, a colon only before a space: those pairs are found
       // with a second load one byte further on, so that prose passes without a stop.
+      // Outside printable ASCII: the controls, DEL and every byte of a non-ASCII character.
+      const auto special_bits = [&](std::size_t at) {
+        const text::Block block = text::Block::load(text.data() + at);
+        const text::Block next = text::Block::load(text.data() + at + 1);
+        return (block.outside(0x20, 0x7E) | (block.equal(' ') & next.equal('#')) |
+                (block.equal(':') & next.equal(' ')))
+            .mask();
+      };
       for (; i + 17 <= size; i += 16) {
-        const text::Block block = text::Block::load(text.data() + i);
-        const text::Block next = text::Block::load(text.data() + i + 1);
-        // Outside printable ASCII: the controls, DEL and every byte of a non-ASCII character.
-        const text::Block special = block.outside(0x20, 0x7E) |
-                                    (block.equal(' ') & next.equal('#')) |
-                                    (block.equal(':') & next.equal(' '));
-        if (const std::uint32_t bits = special.mask()) {
+        if (const std::uint32_t bits = special_bits(i)) {
           i += static_cast<std::size_t>(std::countr_zero(bits));
           break;
         }
+      }
+      // The last sixteen bytes in one more block, which may go back over bytes already passed
+      // and whose second load reads the byte after the text.
+      if (i + 17 > size && size >= 16) {
+        const std::size_t last = size - 16;
+        const std::uint32_t bits = special_bits(last) >> (i - last);
+        i = bits == 0 ? size : i + static_cast<std::size_t>(std::countr_zero(bits));
       }
     }
     while (i < size && kByteClasses[static_cast<unsigned char>(text[i])] == kOrdinary) ++i;
