@@ -148,6 +148,25 @@ def test_long_text_of_escapes_only(char, escape):
     assert dump({"k": char * 5000}) == f'k: "{escape * 5000}"\n'
 
 
+# Texts past sixteen bytes are checked a block at a time, the last block going back over bytes
+# already checked; the byte that decides the style is put at every place around those blocks.
+LONG_STYLES = [
+    (" #b", "' #b'"), (":", "':'"), (" ", "' '"), (": b", "': b'"), (" x", " x"), (":x", ":x"),
+    ("#", "#"), ("é", "é"), ("\tz", '"\\tz"'), ('"\\\t', '"\\"\\\\\\t"'),
+    ("\x85\u6771", '"\\N\u6771"'), ("\u6771 ", "'\u6771 '"),
+]
+
+
+@pytest.mark.parametrize("tail, written", LONG_STYLES, ids=[repr(t) for t, _ in LONG_STYLES])
+@pytest.mark.parametrize("head", [12, 15, 16, 17, 31, 32, 33])
+def test_string_style_at_block_edges(head, tail, written):
+    text = "w" * head + tail
+    quote = written[0] if written[0] in "'\"" else ""
+    written = quote + "w" * head + written[len(quote):]
+    assert dump({"k": text}) == f"k: {written}\n"
+    assert dump({text: 1}) == f"{written}: 1\n"
+
+
 # Several lines: a literal block scalar where it reads back exactly, else double quotes.
 MULTILINE = [
     ("a\nb", "k: |-\n  a\n  b\n"),

@@ -97,6 +97,27 @@ constexpr std::array<std::uint8_t, 256> make_byte_classes() {
 }
 constexpr std::array<std::uint8_t, 256> kByteClasses = make_byte_classes();
 
+// The escape letter of each ASCII byte in double quotes: 0 for a byte that stands for itself,
+// `x` for a control without a letter of its own; every non-ASCII byte is looked at further.
+constexpr std::array<char, 256> make_quoted_escapes() {
+  std::array<char, 256> escapes{};
+  for (int b = 0; b < 256; ++b) escapes[b] = b < 0x20 || b >= 0x7F ? 'x' : 0;
+  escapes['"'] = '"';
+  escapes['\\'] = '\\';
+  escapes[0x00] = '0';
+  escapes[0x07] = 'a';
+  escapes[0x08] = 'b';
+  escapes[0x09] = 't';
+  escapes[0x0A] = 'n';
+  escapes[0x0B] = 'v';
+  escapes[0x0C] = 'f';
+  escapes[0x0D] = 'r';
+  escapes[0x1B] = 'e';
+  return escapes;
+}
+constexpr std::array<char, 256> kQuotedEscapes = make_quoted_escapes();
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
 // Bytes a plain scalar may start with. The YAML indicators are left out (`-`, `?` and `:`
 // even where a reader would allow them), and so are `%` (a directive at the start of a line)
 // and the blanks; every other printable ASCII character and every non-ASCII one may start it.
@@ -185,10 +206,13 @@ Style multiline_style(std::string_view text, std::size_t i) {
 
 // The style of a string: plain where it reads back exactly, then single quotes (any one-line
 // text of printable characters), a literal block scalar for text of several lines where one
-// is allowed, and double quotes with escapes for everything else.
+// is allowed, and double quotes with escapes for everything else. The byte after `text` must be
+// readable (a str's UTF-8 ends in a null byte).
 Style choose_style(std::string_view text, bool block_allowed) {
   if (text.empty()) return Style::Single;
-  bool plain = kPlainStarts[static_cast<unsigned char>(text[0])];
+  // A space or a colon may not end a plain scalar.
+  bool plain =
+      kPlainStarts[static_cast<unsigned char>(text[0])] && text.back() != ' ' && text.back() != ':';
   const std::size_t size = text.size();
   const PrintableTable& table = printable_table();
   std::size_t i = 0;
@@ -197,17 +221,26 @@ Style choose_style(std::string_view text, bool block_allowed) {
     if constexpr (text::kVectorBlocks) {
       // A space matters only before `#`, a colon only before a space: those pairs are found
       // with a second load one byte further on, so that prose passes without a stop.
+      // Outside printable ASCII: the controls, DEL and every byte of a non-ASCII character.
+      const auto special_bits = [&](std::size_t at) {
+        const text::Block block = text::Block::load(text.data() + at);
+        const text::Block next = text::Block::load(text.data() + at + 1);
+        return (block.outside(0x20, 0x7E) | (block.equal(' ') & next.equal('#')) |
+                (block.equal(':') & next.equal(' ')))
+            .mask();
+      };
       for (; i + 17 <= size; i += 16) {
-        const text::Block block = text::Block::load(text.data() + i);
-        const text::Block next = text::Block::load(text.data() + i + 1);
-        // Outside printable ASCII: the controls, DEL and every byte of a non-ASCII character.
-        const text::Block special = block.outside(0x20, 0x7E) |
-                                    (block.equal(' ') & next.equal('#')) |
-                                    (block.equal(':') & next.equal(' '));
-        if (const std::uint32_t bits = special.mask()) {
+        if (const std::uint32_t bits = special_bits(i)) {
           i += static_cast<std::size_t>(std::countr_zero(bits));
           break;
         }
+      }
+      // The last sixteen bytes in one more block, which may go back over bytes already passed
+      // and whose second load reads the byte after the text.
+      if (i + 17 > size && size >= 16) {
+        const std::size_t last = size - 16;
+        const std::uint32_t bits = special_bits(last) >> (i - last);
+        i = bits == 0 ? size : i + static_cast<std::size_t>(std::countr_zero(bits));
       }
     }
     while (i < size && kByteClasses[static_cast<unsigned char>(text[i])] == kOrdinary) ++i;
@@ -796,53 +829,77 @@ class Writer {
     if (at == nullptr) return false;
     char* o = at;
     *o++ = '"';
-    constexpr char kHex[] = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < text.size();) {
+    const char* data = text.data();
+    const std::size_t size = text.size();
+    for (std::size_t i = 0; i < size;) {
+      // A run of bytes that stand for themselves is copied whole, sixteen bytes checked at a
+      // time where the target allows it.
+      std::size_t end = i;
+      if constexpr (text::kVectorBlocks) {
+        for (; end + 16 <= size; end += 16) {
+          const text::Block block = text::Block::load(data + end);
+          if (const std::uint32_t bits =
+                  (block.outside(0x20, 0x7E) | block.equal('"') | block.equal('\\')).mask()) {
+            end += static_cast<std::size_t>(std::countr_zero(bits));
+            break;
+          }
+        }
+      }
+      while (end < size && kQuotedEscapes[static_cast<unsigned char>(data[end])] == 0) ++end;
+      std::memcpy(o, data + i, end - i);
+      o += end - i;
+      i = end;
+      if (i >= size) break;
+      const auto byte = static_cast<unsigned char>(data[i]);
+      if (byte < 0x80) {
+        // The quote, the backslash, a C0 control or DEL: one escape of two or four bytes.
+        const char escape = kQuotedEscapes[byte];
+        *o++ = '\\';
+        if (escape != 'x') {
+          *o++ = escape;
+        } else {
+          *o++ = 'x';
+          *o++ = kHexDigits[byte >> 4];
+          *o++ = kHexDigits[byte & 0xF];
+        }
+        ++i;
+        continue;
+      }
       const std::size_t start = i;
       const char32_t cp = decode_utf8(text, i);
-      if (cp == '"' || cp == '\\') {
-        *o++ = '\\';
-        *o++ = static_cast<char>(cp);
-        continue;
-      }
-      if (cp >= 0x20 && cp < 0x7F) {
-        *o++ = static_cast<char>(cp);
-        continue;
-      }
-      if (cp >= 0x80 && printable_table().printable(cp)) {
-        std::memcpy(o, text.data() + start, i - start);
+      if (printable_table().printable(cp)) {
+        std::memcpy(o, data + start, i - start);
         o += i - start;
         continue;
       }
-      *o++ = '\\';
-      char short_escape = 0;
-      switch (cp) {
-        case 0x00: short_escape = '0'; break;
-        case 0x07: short_escape = 'a'; break;
-        case 0x08: short_escape = 'b'; break;
-        case 0x09: short_escape = 't'; break;
-        case 0x0A: short_escape = 'n'; break;
-        case 0x0B: short_escape = 'v'; break;
-        case 0x0C: short_escape = 'f'; break;
-        case 0x0D: short_escape = 'r'; break;
-        case 0x1B: short_escape = 'e'; break;
-        case 0x85: short_escape = 'N'; break;
-        case 0xA0: short_escape = '_'; break;
-        case 0x2028: short_escape = 'L'; break;
-        case 0x2029: short_escape = 'P'; break;
-        default: break;
-      }
-      if (short_escape != 0) {
-        *o++ = short_escape;
-        continue;
-      }
-      const int digits = cp < 0x100 ? 2 : cp < 0x10000 ? 4 : 8;
-      *o++ = digits == 2 ? 'x' : digits == 4 ? 'u' : 'U';
-      for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) *o++ = kHex[(cp >> shift) & 0xF];
+      o = write_escape(o, cp);
     }
     *o++ = '"';
     output_.commit(static_cast<std::size_t>(o - at));
     return true;
+  }
+
+  // The escape of a character outside printable ASCII that is not printable.
+  static char* write_escape(char* o, char32_t cp) {
+    *o++ = '\\';
+    char short_escape = 0;
+    switch (cp) {
+      case 0x85: short_escape = 'N'; break;
+      case 0xA0: short_escape = '_'; break;
+      case 0x2028: short_escape = 'L'; break;
+      case 0x2029: short_escape = 'P'; break;
+      default: break;
+    }
+    if (short_escape != 0) {
+      *o++ = short_escape;
+      return o;
+    }
+    const int digits = cp < 0x100 ? 2 : cp < 0x10000 ? 4 : 8;
+    *o++ = digits == 2 ? 'x' : digits == 4 ? 'u' : 'U';
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+      *o++ = kHexDigits[(cp >> shift) & 0xF];
+    }
+    return o;
   }
 
   // `|` with its indicators, then each line at `column` + indent (empty lines stay empty).
