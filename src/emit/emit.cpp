@@ -24,6 +24,7 @@
 #include "python/python.hpp"
 #include "scalar/scalar.hpp"
 #include "text/bytes.hpp"
+#include "text/printable.hpp"
 #include "text/utf8.hpp"
 
 namespace corvane {
@@ -32,15 +33,8 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Characters
 
-struct CodePointRange {
-  char32_t first;
-  char32_t last;
-};
-
-// The ranges that str.isprintable() rejects; the same table escapes text in error messages.
-constexpr CodePointRange kNonPrintable[] = {
-#include "flow/nonprintable.inc"
-};
+using text::CodePointRange;
+using text::kNonPrintable;
 
 // One bit per code point of the Basic Multilingual Plane, set when it is printable, so that
 // text in any script costs one lookup per character.
@@ -60,12 +54,7 @@ class PrintableTable {
   }
 
  private:
-  static bool printable_beyond_bmp(char32_t cp) {
-    auto it =
-        std::upper_bound(std::begin(kNonPrintable), std::end(kNonPrintable), cp,
-                         [](char32_t c, const CodePointRange& range) { return c < range.first; });
-    return it == std::begin(kNonPrintable) || cp > std::prev(it)->last;
-  }
+  static bool printable_beyond_bmp(char32_t cp) { return text::is_printable(cp); }
 
   std::array<std::uint64_t, 0x10000 / 64> bits_;
 };

@@ -9,25 +9,13 @@
 #include <cassert>
 #include <cstdio>
 
+#include "text/printable.hpp"
+
 namespace corvane {
 
 namespace {
 
-struct CodePointRange {
-  char32_t first;
-  char32_t last;
-};
-
-constexpr CodePointRange kNonPrintable[] = {
-#include "flow/nonprintable.inc"
-};
-
-bool is_printable(char32_t code_point) {
-  auto it =
-      std::upper_bound(std::begin(kNonPrintable), std::end(kNonPrintable), code_point,
-                       [](char32_t cp, const CodePointRange& range) { return cp < range.first; });
-  return it == std::begin(kNonPrintable) || code_point > std::prev(it)->last;
-}
+using text::is_printable;
 
 // Bytes that the bracket and entry scanners stop at; every other byte is stepped over.
 constexpr std::uint16_t kQuote = chars::kFlowQuote;
