@@ -8,6 +8,7 @@ import sys
 import pytest
 
 import _corvane
+from corvane import _native
 from conftest import (ALL_FLAGS, FLAG_IDS, CorvaneError, ParseError, UnsupportedFeatureError,
                       assert_fails, assert_loads, load, same_value)
 
@@ -80,6 +81,33 @@ def test_binding_errors(args, kwargs, needles):
         load(*args, **kwargs)
     assert type(info.value) is TypeError
     assert all(needle in str(info.value) for needle in needles), str(info.value)
+
+
+# Every loading entry point binds its arguments alike and names itself in the message.
+ENTRY_POINTS = {"load": (load, "load"), "load_with_lines": (_native.load_with_lines, "load_with_lines")}
+if hasattr(_native, "_load_exact_flow"):
+    ENTRY_POINTS["exact-flow"] = (_native._load_exact_flow, "load")
+
+
+@pytest.mark.parametrize("entry", ENTRY_POINTS)
+@pytest.mark.parametrize("args, kwargs, message", [
+    pytest.param(("a",), {"input": "b"}, "argument for {}() given by name ('input') and position (1)",
+                 id="input-twice"),
+    pytest.param(("a", True), {"strict": True}, "argument for {}() given by name ('strict') and position (2)",
+                 id="strict-twice"),
+    pytest.param(("a", True, True), {"yaml_1_1_bools": False},
+                 "argument for {}() given by name ('yaml_1_1_bools') and position (3)", id="bools-twice"),
+    pytest.param(("a", False, False, False), {}, "{}() takes at most 3 arguments (4 given)", id="four-positional"),
+    pytest.param((), {}, "{}() missing required argument 'input' (pos 1)", id="input-missing"),
+    pytest.param((b"a",), {}, "{}() argument 'input' must be str, not bytes", id="input-bytes"),
+    pytest.param(("a",), {"strict": 1}, "{}() argument 'strict' must be bool, not int", id="strict-int"),
+    pytest.param(("a", False, "yes"), {}, "{}() argument 'yaml_1_1_bools' must be bool, not str", id="bools-str"),
+])
+def test_every_entry_point_binds_alike(entry, args, kwargs, message):
+    function, name = ENTRY_POINTS[entry]
+    with pytest.raises(TypeError) as info:
+        function(*args, **kwargs)
+    assert str(info.value) == message.format(name)
 
 
 @pytest.mark.parametrize("value", [b"a: 1", bytearray(b"a: 1"), memoryview(b"a: 1"), None, True, ["a: 1"]],

@@ -12,23 +12,6 @@ namespace corvane {
 
 namespace {
 
-// The exception classes of `_corvane`, fetched once: errors must be the very classes that
-// `load` raises.
-PyObject* parse_error_class = nullptr;
-PyObject* unsupported_error_class = nullptr;
-
-bool fetch_error_classes() {
-  if (parse_error_class != nullptr) return true;
-  PyRef module = PyRef::steal(PyImport_ImportModule("_corvane"));
-  if (!module) return false;
-  PyRef parse = PyRef::steal(PyObject_GetAttrString(module.get(), "ParseError"));
-  PyRef unsupported = PyRef::steal(PyObject_GetAttrString(module.get(), "UnsupportedFeatureError"));
-  if (!parse || !unsupported) return false;
-  parse_error_class = parse.release();
-  unsupported_error_class = unsupported.release();
-  return true;
-}
-
 // The line the root value starts on: the first line the parser does not skip as blank or
 // comment, read with the parser's own line scanner; line 1 for a document without content.
 std::uint64_t first_content_line(std::string_view text) {
@@ -51,33 +34,17 @@ Result<std::pair<PyRef, LineTable>> parse_with_lines(PyObject* input, std::strin
 }
 
 PyObject* bind_and_load_with_lines(PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"input", "strict", "yaml_1_1_bools", nullptr};
-  PyObject* input = nullptr;
-  PyObject* strict_arg = nullptr;
-  PyObject* bools_arg = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:load_with_lines",
-                                   const_cast<char**>(keywords), &input, &strict_arg, &bools_arg)) {
-    return nullptr;
-  }
-  if (!PyUnicode_Check(input)) {
-    argument_type_error("load_with_lines", "input", "str", input);
-    return nullptr;
-  }
-  const std::optional<std::string_view> text = utf8_text(input);
-  if (!text) return nullptr;
-  const std::optional<bool> strict = read_flag(strict_arg, "load_with_lines", "strict");
-  if (!strict) return nullptr;
-  const std::optional<bool> yaml_1_1_bools =
-      read_flag(bools_arg, "load_with_lines", "yaml_1_1_bools");
-  if (!yaml_1_1_bools) return nullptr;
-  if (!fetch_error_classes()) return nullptr;
+  const std::optional<LoadArguments> arguments =
+      bind_load_arguments(args, kwargs, "load_with_lines");
+  if (!arguments) return nullptr;
+  const std::optional<ErrorClasses> errors = fetch_error_classes();
+  if (!errors) return nullptr;
   try {
-    auto result = *strict ? (*yaml_1_1_bools ? parse_with_lines<true, true>(input, *text)
-                                             : parse_with_lines<true, false>(input, *text))
-                          : (*yaml_1_1_bools ? parse_with_lines<false, true>(input, *text)
-                                             : parse_with_lines<false, false>(input, *text));
+    auto result = dispatch_flags(*arguments, [&]<bool Strict, bool Yaml11Bools>() {
+      return parse_with_lines<Strict, Yaml11Bools>(arguments->input, arguments->text);
+    });
     if (!result) {
-      raise_load_error(result.error(), parse_error_class, unsupported_error_class);
+      raise_load_error(result.error(), errors->parse, errors->unsupported);
       return nullptr;
     }
     PyRef table = PyRef::steal(wrap_line_table(std::move(result->second)));

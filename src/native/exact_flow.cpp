@@ -22,23 +22,6 @@ class ExactFlowSink : public PySink<Strict, Yaml11Bools> {
   using PySink<Strict, Yaml11Bools>::PySink;
 };
 
-// The exception classes of `_corvane`, fetched once: errors must be the very classes that
-// `load` raises.
-PyObject* parse_error_class = nullptr;
-PyObject* unsupported_error_class = nullptr;
-
-bool fetch_error_classes() {
-  if (parse_error_class != nullptr) return true;
-  PyRef module = PyRef::steal(PyImport_ImportModule("_corvane"));
-  if (!module) return false;
-  PyRef parse = PyRef::steal(PyObject_GetAttrString(module.get(), "ParseError"));
-  PyRef unsupported = PyRef::steal(PyObject_GetAttrString(module.get(), "UnsupportedFeatureError"));
-  if (!parse || !unsupported) return false;
-  parse_error_class = parse.release();
-  unsupported_error_class = unsupported.release();
-  return true;
-}
-
 template <bool Strict, bool Yaml11Bools>
 Result<PyRef> parse_exact_flow(PyObject* input, std::string_view text) {
   ExactFlowSink<Strict, Yaml11Bools> sink(input, text);
@@ -47,31 +30,15 @@ Result<PyRef> parse_exact_flow(PyObject* input, std::string_view text) {
 }
 
 PyObject* bind_and_load_exact_flow(PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"input", "strict", "yaml_1_1_bools", nullptr};
-  PyObject* input = nullptr;
-  PyObject* strict_arg = nullptr;
-  PyObject* bools_arg = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:load", const_cast<char**>(keywords), &input,
-                                   &strict_arg, &bools_arg)) {
-    return nullptr;
-  }
-  if (!PyUnicode_Check(input)) {
-    argument_type_error("load", "input", "str", input);
-    return nullptr;
-  }
-  const std::optional<std::string_view> text = utf8_text(input);
-  if (!text) return nullptr;
-  const std::optional<bool> strict = read_flag(strict_arg, "load", "strict");
-  if (!strict) return nullptr;
-  const std::optional<bool> yaml_1_1_bools = read_flag(bools_arg, "load", "yaml_1_1_bools");
-  if (!yaml_1_1_bools) return nullptr;
-  if (!fetch_error_classes()) return nullptr;
-  Result<PyRef> result = *strict ? (*yaml_1_1_bools ? parse_exact_flow<true, true>(input, *text)
-                                                    : parse_exact_flow<true, false>(input, *text))
-                                 : (*yaml_1_1_bools ? parse_exact_flow<false, true>(input, *text)
-                                                    : parse_exact_flow<false, false>(input, *text));
+  const std::optional<LoadArguments> arguments = bind_load_arguments(args, kwargs, "load");
+  if (!arguments) return nullptr;
+  const std::optional<ErrorClasses> errors = fetch_error_classes();
+  if (!errors) return nullptr;
+  Result<PyRef> result = dispatch_flags(*arguments, [&]<bool Strict, bool Yaml11Bools>() {
+    return parse_exact_flow<Strict, Yaml11Bools>(arguments->input, arguments->text);
+  });
   if (result) return result->release();
-  raise_load_error(result.error(), parse_error_class, unsupported_error_class);
+  raise_load_error(result.error(), errors->parse, errors->unsupported);
   return nullptr;
 }
 

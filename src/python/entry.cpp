@@ -1,6 +1,8 @@
 // Argument reading and exception raising shared by the entry points of both extension modules.
 #include "python/entry.hpp"
 
+#include <cstring>
+
 namespace corvane {
 
 namespace {
@@ -106,6 +108,55 @@ std::optional<std::string_view> utf8_text(PyObject* input) {
   const char* data = PyUnicode_AsUTF8AndSize(input, &size);
   if (data == nullptr) return std::nullopt;
   return std::string_view(data, static_cast<std::size_t>(size));
+}
+
+std::optional<LoadArguments> bind_load_arguments(PyObject* args, PyObject* kwargs,
+                                                 const char* function) {
+  static const char* keywords[] = {"input", "strict", "yaml_1_1_bools", nullptr};
+  PyObject* input = nullptr;
+  PyObject* strict_arg = nullptr;
+  PyObject* bools_arg = nullptr;
+  // The interpreter's own binding would report this case only as too many arguments; name
+  // the argument instead.
+  if (kwargs != nullptr && PyTuple_Size(args) <= 3) {
+    for (Py_ssize_t i = 0; i < PyTuple_Size(args); ++i) {
+      if (PyDict_GetItemString(kwargs, keywords[i]) != nullptr) {
+        PyErr_Format(PyExc_TypeError, "argument for %s() given by name ('%s') and position (%zd)",
+                     function, keywords[i], i + 1);
+        return std::nullopt;
+      }
+    }
+  }
+  // "O|OO:" and the name, without an allocation on every call.
+  char format[64] = "O|OO:";
+  std::strncat(format, function, sizeof format - std::strlen(format) - 1);
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &input,
+                                   &strict_arg, &bools_arg)) {
+    return std::nullopt;
+  }
+  if (!PyUnicode_Check(input)) {
+    argument_type_error(function, "input", "str", input);
+    return std::nullopt;
+  }
+  const std::optional<std::string_view> text = utf8_text(input);
+  if (!text) return std::nullopt;
+  const std::optional<bool> strict = read_flag(strict_arg, function, "strict");
+  if (!strict) return std::nullopt;
+  const std::optional<bool> yaml_1_1_bools = read_flag(bools_arg, function, "yaml_1_1_bools");
+  if (!yaml_1_1_bools) return std::nullopt;
+  return LoadArguments{input, *text, *strict, *yaml_1_1_bools};
+}
+
+std::optional<ErrorClasses> fetch_error_classes() {
+  static ErrorClasses classes{nullptr, nullptr};
+  if (classes.parse != nullptr) return classes;
+  PyRef module = PyRef::steal(PyImport_ImportModule("_corvane"));
+  if (!module) return std::nullopt;
+  PyRef parse = PyRef::steal(PyObject_GetAttrString(module.get(), "ParseError"));
+  PyRef unsupported = PyRef::steal(PyObject_GetAttrString(module.get(), "UnsupportedFeatureError"));
+  if (!parse || !unsupported) return std::nullopt;
+  classes = {parse.release(), unsupported.release()};
+  return classes;
 }
 
 }  // namespace corvane

@@ -18,6 +18,40 @@ namespace corvane {
 // interpreter's error is then set).
 std::optional<std::string_view> utf8_text(PyObject* input);
 
+// The arguments every loading entry point takes: (input, strict=False, yaml_1_1_bools=False).
+struct LoadArguments {
+  PyObject* input;  // borrowed from the call
+  std::string_view text;
+  bool strict;
+  bool yaml_1_1_bools;
+};
+
+// Reads a loading entry point's arguments, with `function` as the name its errors give;
+// nothing when they are wrong (the interpreter's error is then set).
+std::optional<LoadArguments> bind_load_arguments(PyObject* args, PyObject* kwargs,
+                                                 const char* function);
+
+// Calls `work.template operator()<Strict, Yaml11Bools>()` with the flags as constants, so that
+// each combination gets a parser of its own.
+template <class Work>
+decltype(auto) dispatch_flags(const LoadArguments& arguments, Work&& work) {
+  if (arguments.strict) {
+    return arguments.yaml_1_1_bools ? work.template operator()<true, true>()
+                                    : work.template operator()<true, false>();
+  }
+  return arguments.yaml_1_1_bools ? work.template operator()<false, true>()
+                                  : work.template operator()<false, false>();
+}
+
+// `_corvane`'s ParseError and UnsupportedFeatureError, for the entry points of the second
+// module, whose errors must be the very classes that `load` raises. Fetched once; nothing
+// when the import fails (the interpreter's error is then set).
+struct ErrorClasses {
+  PyObject* parse;
+  PyObject* unsupported;
+};
+std::optional<ErrorClasses> fetch_error_classes();
+
 // Sets a TypeError naming the function, the argument, the expected and the given type.
 void argument_type_error(const char* function, const char* argument, const char* expected,
                          PyObject* given);

@@ -165,39 +165,11 @@ Result<PyRef> parse_with(PyObject* input, std::string_view text) {
 }
 
 PyObject* bind_and_load(PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"input", "strict", "yaml_1_1_bools", nullptr};
-  PyObject* input = nullptr;
-  PyObject* strict_arg = nullptr;
-  PyObject* bools_arg = nullptr;
-  // The interpreter's own binding would report this case only as too many arguments; name
-  // the argument instead.
-  if (kwargs != nullptr && PyTuple_Size(args) <= 3) {
-    for (Py_ssize_t i = 0; i < PyTuple_Size(args); ++i) {
-      if (PyDict_GetItemString(kwargs, keywords[i]) != nullptr) {
-        PyErr_Format(PyExc_TypeError, "argument for load() given by name ('%s') and position (%zd)",
-                     keywords[i], i + 1);
-        return nullptr;
-      }
-    }
-  }
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:load", const_cast<char**>(keywords), &input,
-                                   &strict_arg, &bools_arg)) {
-    return nullptr;
-  }
-  if (!PyUnicode_Check(input)) {
-    argument_type_error("load", "input", "str", input);
-    return nullptr;
-  }
-  const std::optional<std::string_view> text = utf8_text(input);
-  if (!text) return nullptr;
-  const std::optional<bool> strict = read_flag(strict_arg, "load", "strict");
-  if (!strict) return nullptr;
-  const std::optional<bool> yaml_1_1_bools = read_flag(bools_arg, "load", "yaml_1_1_bools");
-  if (!yaml_1_1_bools) return nullptr;
-  Result<PyRef> result = *strict ? (*yaml_1_1_bools ? parse_with<true, true>(input, *text)
-                                                    : parse_with<true, false>(input, *text))
-                                 : (*yaml_1_1_bools ? parse_with<false, true>(input, *text)
-                                                    : parse_with<false, false>(input, *text));
+  const std::optional<LoadArguments> arguments = bind_load_arguments(args, kwargs, "load");
+  if (!arguments) return nullptr;
+  Result<PyRef> result = dispatch_flags(*arguments, [&]<bool Strict, bool Yaml11Bools>() {
+    return parse_with<Strict, Yaml11Bools>(arguments->input, arguments->text);
+  });
   if (result) return result->release();
   raise_load_error(result.error(), parse_error(), unsupported_error());
   return nullptr;
