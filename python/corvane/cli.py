@@ -19,7 +19,7 @@ import os
 import re
 import select
 import sys
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from typing import TextIO
 
 from corvane import CorvaneError, ParseError, Scalar, Value, __version__, dump, load
@@ -295,18 +295,27 @@ def quiet_standard_output() -> None:
         pass
 
 
-def print_line(text: str) -> int:
-    """Writes one line to standard output; the exit status: 1 when that fails."""
+def writing_output(work: Callable[[], int]) -> int:
+    """Runs `work`, which writes to standard output; the exit status: `work`'s, or 1 when
+    writing failed."""
     try:
-        Output(sys.stdout, "standard output").write_line(text)
+        return work()
     except BrokenPipeError:
+        # The reader left early (`corvane big.yaml | head`): end quietly like other filters.
         quiet_standard_output()
         return 1
     except OutputError as error:
         report_error(f"corvane: {error}")
         quiet_standard_output()
         return 1
-    return 0
+
+
+def print_line(text: str) -> int:
+    """Writes one line to standard output; the exit status: 1 when that fails."""
+    def write() -> int:
+        Output(sys.stdout, "standard output").write_line(text)
+        return 0
+    return writing_output(write)
 
 
 class PrintAndExit(argparse.Action):
@@ -470,21 +479,16 @@ def main(argv: Sequence[str] | None = None) -> int:
     if isinstance(args, int):
         return args
     out = Output(sys.stdout, "standard output")
-    try:
-        indent = 2 if args.indent is None else args.indent
+    indent = 2 if args.indent is None else args.indent
+
+    def run() -> int:
         if args.to_yaml:
             return print_yaml(args.files[0], indent, out)
         if args.check:
             return check(args.files, args.strict, args.yaml_1_1_bools, out)
         return print_json(args.files[0], args.strict, args.yaml_1_1_bools, indent, out)
-    except BrokenPipeError:
-        # The reader left early (`corvane big.yaml | head`): end quietly like other filters.
-        quiet_standard_output()
-        return 1
-    except OutputError as error:
-        report_error(f"corvane: {error}")
-        quiet_standard_output()
-        return 1
+    try:
+        return writing_output(run)
     except MemoryError:
         report_error(f"corvane: {NOT_ENOUGH_MEMORY}")
         return 1
