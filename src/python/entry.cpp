@@ -152,9 +152,11 @@ std::optional<ErrorClasses> fetch_error_classes() {
   if (classes.parse != nullptr) return classes;
   PyRef module = PyRef::steal(PyImport_ImportModule("_corvane"));
   if (!module) return std::nullopt;
+  // Each lookup is checked before the next: none may run with an error pending.
   PyRef parse = PyRef::steal(PyObject_GetAttrString(module.get(), "ParseError"));
+  if (!parse) return std::nullopt;
   PyRef unsupported = PyRef::steal(PyObject_GetAttrString(module.get(), "UnsupportedFeatureError"));
-  if (!parse || !unsupported) return std::nullopt;
+  if (!unsupported) return std::nullopt;
   classes = {parse.release(), unsupported.release()};
   return classes;
 }
