@@ -52,6 +52,10 @@ SLOW_PEERS = ("PyYAML", "ruamel")
 OWN_TYPING = ("yaml_rs", "ryaml")  # YAML peers whose typing may differ from Corvane's: marked, never failed
 TREE_ONLY = ("rapidyaml",)  # builds a C++ tree and no Python objects: nothing to compare
 YAML_PEERS = ("PyYAML", "ruamel") + OWN_TYPING + TREE_ONLY
+# What a repetition is timed with: the wall clock, or with --clock cpu the process's CPU time,
+# which other programs on a shared machine disturb far less (bench/README.md compares them).
+CLOCKS = {"wall": time.perf_counter_ns, "cpu": time.process_time_ns}
+CLOCK = CLOCKS["wall"]
 REFUSED = {}  # (corpus, loader) -> why a loader that raised was not timed
 MISSING = {}  # loader -> why it could not be imported
 
@@ -269,10 +273,10 @@ def timed_rep(call, inner):
     gc.collect()
     gc.disable()
     try:
-        start = time.perf_counter_ns()
+        start = CLOCK()
         for i in range(inner):
             out[i] = call()
-        elapsed = time.perf_counter_ns() - start
+        elapsed = CLOCK() - start
     finally:
         gc.enable()
     return elapsed / inner, out
@@ -320,9 +324,9 @@ class ParseOnly:
             gc.collect()
             gc.disable()
             try:
-                start = time.perf_counter_ns()
+                start = CLOCK()
                 failed = self.passes(pointers, sizes, count, inner, ctypes.byref(digest))
-                elapsed = time.perf_counter_ns() - start
+                elapsed = CLOCK() - start
             finally:
                 gc.enable()
             if failed:
@@ -658,6 +662,8 @@ def parse_args(argv):
     ap.add_argument("--quick", action="store_true", help="skip config_50MB, PyYAML and ruamel; shorter timings")
     ap.add_argument("--no-slow-peers", action="store_true", help="leave PyYAML and ruamel out")
     ap.add_argument("--no-memory", action="store_true", help="skip the memory pass")
+    ap.add_argument("--clock", choices=list(CLOCKS), default="wall",
+                    help="time repetitions by the wall clock (default) or by the process's CPU time")
     ap.add_argument("--no-lines", action="store_true", help="skip the load_with_lines timing")
     ap.add_argument("--lines-reps", type=int, default=15, help="repetitions of the load_with_lines timing (15)")
     ap.add_argument("--details", action="store_true", help="also print every loader's median, min, max and reps")
@@ -703,8 +709,9 @@ def main(argv):
     log(f"corpora: generating into {args.data} (kept when already up to date)")
     corpora = [Corpus(p.stem, [read_text(p)], [p]) for p in make_corpora.write(args.data, generated)]
     real_note = None
-    global REAL
+    global REAL, CLOCK
     REAL = args.real
+    CLOCK = CLOCKS[args.clock]
     if REAL_NAME in args.names:
         real, found = real_corpus()
         log(f"{REAL_NAME}: {found}")
@@ -741,6 +748,7 @@ def main(argv):
     out(f"- load average (1, 5, 15 min): {', '.join(f'{x:.2f}' for x in load_start)} at the start, "
         f"{', '.join(f'{x:.2f}' for x in os.getloadavg())} at the end")
     out(f"- command: bench/run.sh {' '.join(argv)}".rstrip())
+    out(f"- clock: {'wall clock' if args.clock == 'wall' else 'CPU time of the process'}")
     out("- times are medians per load of the whole corpus; gc.collect() before and gc disabled during every "
         "timed repetition, for every loader alike; values freed after the clock stops")
     out()
@@ -825,6 +833,7 @@ def main(argv):
                                 "equal": t.equal, "docs": t.docs} for n, t in r.items()} for c, r in results.items()},
             "memory": {f"{c}/{n}": m for (c, n), m in mem.items()},
             "lines": line_rows,
+            "clock": args.clock,
             "load_average": {"start": load_start, "end": list(os.getloadavg())},
             "refused": {f"{c}/{n}": why for (c, n), why in REFUSED.items()},
             "bytes": {c.name: c.bytes for c in corpora},
