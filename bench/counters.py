@@ -18,6 +18,7 @@ import json
 import marshal
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -64,9 +65,6 @@ if run:
 sys.stdout.flush()
 os._exit(0)
 """
-
-EVENTS = {"Ir": "instructions", "D1mr": None, "D1mw": None, "DLmr": None, "DLmw": None, "ILmr": None, "I1mr": None}
-
 
 def cachegrind(python, kind, path, library, run, cache, scratch):
     """The summary counts of one program run under cachegrind: event name -> count."""
@@ -117,6 +115,8 @@ def main(argv):
     library = args.out / "libparse_only.so"
     if not library.exists():
         sys.exit(f"no {library}: bench/run.sh builds it")
+    if not shutil.which("valgrind"):
+        sys.exit("no valgrind on PATH (Debian: apt-get install valgrind)")
 
     def log(text=""):
         print(text, file=sys.stderr, flush=True)
