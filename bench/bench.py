@@ -1,15 +1,19 @@
-"""Times Corvane's `load` against json, orjson, marshal, PyYAML (CSafeLoader) and ruamel.yaml
-(safe, C parser) on the same data, side by side in one process, and prints the tables.
+"""Times Corvane's `load` against json, orjson, marshal, PyYAML (CSafeLoader), ruamel.yaml (safe,
+C parser), yaml-rs, ryaml and rapidyaml (a C++ tree, no Python objects) on the same data, side by
+side in one process, then `load_with_lines` against `load`, and prints the tables.
 
     python bench/bench.py [--quick] [--corpora NAME,...] [--details] [--markdown FILE] ...
 
 Every loader is first run once and its value compared with Corvane's (exact types, dict order);
-only then is anything timed. See bench/README.md for what each corpus and column means.
+only then is anything timed. A difference fails the run only for json, orjson, marshal, PyYAML
+and ruamel, on whose typing the generated corpora agree by design; yaml-rs's and ryaml's typing
+is their own, and a difference is only marked. See bench/README.md for what each corpus and column means.
 """
 
 import argparse
 import ctypes
 import datetime
+import functools
 import gc
 import json
 import marshal
@@ -30,7 +34,8 @@ import make_corpora  # noqa: E402
 
 import _corvane  # noqa: E402
 
-REAL = REPO.parent / "shared" / "corpus" / "real"
+# The shared data beside the repository, or where CORVANE_SHARED points (as the tests read it).
+REAL = pathlib.Path(os.environ.get("CORVANE_SHARED") or REPO.parent / "shared") / "corpus" / "real"
 REAL_NAME = "real_world"
 
 REP_TARGET_S = 0.020  # one repetition runs enough calls to last this long
@@ -39,9 +44,20 @@ SLOW_REPS = 3
 SINGLE_CALL_S = 10.0  # a call longer than this is timed once, without warm-up
 
 MEMORY_MIN_BYTES = 64 * 1024  # smaller documents are left out of the memory pass
+LINES_LARGE_BYTES = 10 << 20  # larger corpora get LINES_REPS_LARGE repetitions of the line-map timing
+LINES_REPS_LARGE = 5
 
-LOADERS = ["corvane", "json", "orjson", "marshal", "PyYAML", "ruamel"]
+LOADERS = ["corvane", "json", "orjson", "marshal", "PyYAML", "ruamel", "yaml_rs", "ryaml", "rapidyaml"]
 SLOW_PEERS = ("PyYAML", "ruamel")
+OWN_TYPING = ("yaml_rs", "ryaml")  # YAML peers whose typing may differ from Corvane's: marked, never failed
+TREE_ONLY = ("rapidyaml",)  # builds a C++ tree and no Python objects: nothing to compare
+YAML_PEERS = ("PyYAML", "ruamel") + OWN_TYPING + TREE_ONLY
+# What a repetition is timed with: the wall clock, or with --clock cpu the process's CPU time,
+# which other programs on a shared machine disturb far less (bench/README.md compares them).
+CLOCKS = {"wall": time.perf_counter_ns, "cpu": time.process_time_ns}
+CLOCK = CLOCKS["wall"]
+REFUSED = {}  # (corpus, loader) -> why a loader that raised was not timed
+MISSING = {}  # loader -> why it could not be imported
 
 
 # ---- values ----
@@ -71,6 +87,36 @@ def same(a, b):
     except ValueError:  # a value marshal cannot write (a peer's date, say)
         return False
     return same_value(a, b)
+
+
+def first_difference(a, b, path=""):
+    """Where two values first differ, as `path: a != b`, or None when same_value holds."""
+    if type(a) is not type(b):
+        return f"{path or 'value'}: {short(a)} != {short(b)}"
+    if isinstance(a, dict):
+        for index, ((ka, va), (kb, vb)) in enumerate(zip(a.items(), b.items())):
+            if not same_value(ka, kb):
+                return f"{path}[key {index}]: {short(ka)} != {short(kb)}"
+            found = first_difference(va, vb, f"{path}[{ka!r}]")
+            if found:
+                return found
+        if len(a) != len(b):
+            return f"{path or 'value'}: {len(a)} != {len(b)} entries"
+        return None
+    if isinstance(a, list):
+        for index, (x, y) in enumerate(zip(a, b)):
+            found = first_difference(x, y, f"{path}[{index}]")
+            if found:
+                return found
+        if len(a) != len(b):
+            return f"{path or 'value'}: {len(a)} != {len(b)} items"
+        return None
+    return None if same_value(a, b) else f"{path or 'value'}: {short(a)} != {short(b)}"
+
+
+def short(value, limit=40):
+    text = repr(value)
+    return text if len(text) <= limit else text[:limit - 3] + "..."
 
 
 def deep_size(value):
@@ -109,7 +155,7 @@ def read_text(path):
 def real_corpus():
     """The real-world files that are valid UTF-8 and that Corvane loads with default flags."""
     if not REAL.is_dir():
-        return None, "no ../shared/corpus/real"
+        return None, f"no {REAL}"
     texts, paths, skipped = [], [], 0
     for path in sorted(p for p in REAL.rglob("*") if p.is_file() and p.name not in ("MANIFEST.tsv", "README.md")):
         try:
@@ -121,14 +167,15 @@ def real_corpus():
         texts.append(text)
         paths.append(path)
     if not texts:
-        return None, "no loadable file under ../shared/corpus/real"
+        return None, f"no loadable file under {REAL}"
     return Corpus(REAL_NAME, texts, paths), f"{len(texts)} files loaded, {skipped} skipped (refused or not UTF-8)"
 
 
 # ---- loaders ----
 
 def peers():
-    """name -> (make the inputs from the texts and Corvane's values, load one input)."""
+    """name -> (make the inputs from the texts and Corvane's values, load one input). A peer that
+    cannot be imported is left out and noted in MISSING."""
     import orjson
     import yaml
     from ruamel.yaml import YAML
@@ -137,11 +184,12 @@ def peers():
     ruamel.allow_duplicate_keys = True  # as Corvane's default: the later value wins
 
     as_yaml = lambda texts, values: list(texts)  # noqa: E731
+    as_yaml_bytes = lambda texts, values: [t.encode("utf-8") for t in texts]  # noqa: E731
     # The JSON documents are json.dumps' default output (ASCII, escapes for the rest).
     as_json = lambda texts, values: [json.dumps(v) for v in values]  # noqa: E731
     as_json_bytes = lambda texts, values: [json.dumps(v).encode() for v in values]  # noqa: E731
     as_marshal = lambda texts, values: [marshal.dumps(v) for v in values]  # noqa: E731
-    return {
+    table = {
         "corvane": (as_yaml, _corvane.load),
         "json": (as_json, json.loads),
         # orjson gets bytes, its natural input: given a str that is not ASCII it would reuse the
@@ -151,6 +199,30 @@ def peers():
         "PyYAML": (as_yaml, lambda text: yaml.load(text, Loader=yaml.CSafeLoader)),
         "ruamel": (as_yaml, ruamel.load),
     }
+    try:
+        import yaml_rs
+
+        # As Corvane: the later of two equal keys wins (its default refuses them), and dates
+        # stay strings (its default makes datetime objects, work that Corvane does not do).
+        table["yaml_rs"] = (as_yaml, functools.partial(
+            yaml_rs.loads, parse_datetime=False, duplicate_key_policy=yaml_rs.DuplicateKeyPolicy.LastWins))
+    except ImportError as exc:
+        MISSING["yaml_rs"] = str(exc)
+    try:
+        import ryaml
+
+        table["ryaml"] = (as_yaml, ryaml.loads)  # no options: equal keys are refused
+    except ImportError as exc:
+        MISSING["ryaml"] = str(exc)
+    try:
+        import ryml
+
+        # bytes, its natural input (a str is encoded first); the text is copied into the tree's
+        # arena and parsed there, and the tree is all it makes.
+        table["rapidyaml"] = (as_yaml_bytes, ryml.parse_in_arena)
+    except ImportError as exc:
+        MISSING["rapidyaml"] = str(exc)
+    return table
 
 
 def versions():
@@ -159,6 +231,13 @@ def versions():
         try:
             out[module] = __import__(module, fromlist=["__version__"]).__version__
         except ImportError:
+            pass
+    from importlib import metadata
+
+    for package in ("yaml-rs", "ryaml", "rapidyaml"):
+        try:
+            out[package] = metadata.version(package)
+        except metadata.PackageNotFoundError:
             pass
     return out
 
@@ -174,8 +253,9 @@ class Timing:
         self.reps = 0
         self.single = False  # one run, no warm-up
         self.slow = False  # SLOW_REPS repetitions only
-        self.equal = None  # documents equal to Corvane's value
+        self.equal = None  # documents equal to Corvane's value (None: not compared)
         self.docs = 0
+        self.difference = None  # where the first unequal document differs
 
     @property
     def differs(self):
@@ -193,13 +273,26 @@ def timed_rep(call, inner):
     gc.collect()
     gc.disable()
     try:
-        start = time.perf_counter_ns()
+        start = CLOCK()
         for i in range(inner):
             out[i] = call()
-        elapsed = time.perf_counter_ns() - start
+        elapsed = CLOCK() - start
     finally:
         gc.enable()
     return elapsed / inner, out
+
+
+def refusal(exc, load, inputs):
+    """Why a loader raised: the exception, and which document when there are several."""
+    where = ""
+    if len(inputs) > 1:
+        for index, document in enumerate(inputs):
+            try:
+                load(document)
+            except Exception:  # noqa: BLE001 - any refusal counts
+                where = f"document {index + 1} of {len(inputs)}: "
+                break
+    return f"{where}{type(exc).__name__}: {short(str(exc), 80)}"
 
 
 def make_call(load, inputs):
@@ -231,9 +324,9 @@ class ParseOnly:
             gc.collect()
             gc.disable()
             try:
-                start = time.perf_counter_ns()
+                start = CLOCK()
                 failed = self.passes(pointers, sizes, count, inner, ctypes.byref(digest))
-                elapsed = time.perf_counter_ns() - start
+                elapsed = CLOCK() - start
             finally:
                 gc.enable()
             if failed:
@@ -271,6 +364,8 @@ def time_corpus(corpus, loaders, parse_only, args, log):
     reference = [_corvane.load(t) for t in corpus.texts]
     plans = []  # (timing, rep function: inner -> ns per call)
     for name in loaders:
+        if name not in table:
+            continue
         make_inputs, load = table[name]
         inputs = make_inputs(corpus.texts, reference)
         call = make_call(load, inputs)
@@ -280,13 +375,17 @@ def time_corpus(corpus, loaders, parse_only, args, log):
         try:
             once, (values,) = timed_rep(call, 1)
         except Exception as exc:  # a peer that refuses a document is reported, not timed
-            log(f"  {name}: failed on {corpus.name}: {type(exc).__name__}: {exc}")
+            REFUSED[(corpus.name, name)] = refusal(exc, load, inputs)
+            log(f"  {name}: failed on {corpus.name}: {REFUSED[(corpus.name, name)]}")
             continue
         if len(inputs) == 1:
             values = [values]
-        timing.equal = sum(same(v, r) for v, r in zip(values, reference))
+        if name not in TREE_ONLY:
+            timing.equal = sum(same(v, r) for v, r in zip(values, reference))
+        if timing.differs:
+            timing.difference = next(first_difference(r, v) for v, r in zip(values, reference) if not same(v, r))
         del values
-        if timing.equal != len(inputs) and corpus.name != REAL_NAME:
+        if timing.differs and corpus.name != REAL_NAME and name not in OWN_TYPING:
             log(f"\n!!! MISMATCH: {name} does not return Corvane's value on {corpus.name} !!!\n")
         plans.append((timing, lambda inner, call=call: timed_rep(call, inner)[0], once))
     del reference
@@ -381,6 +480,38 @@ def memory(corpora, workdir, log):
     return rows
 
 
+# ---- the line map ----
+
+def time_lines(corpora, args, log):
+    """corpus -> `load` and `load_with_lines` in CPU time, by bench/lines.py's method (the two
+    alternate within each repetition), after a check that both give the same value."""
+    import lines
+
+    rows = {}
+    for corpus in corpora:
+        log(f"timing load_with_lines on {corpus.name} ...")
+        equal = sum(same(lines.load_with_lines(t)[0], _corvane.load(t)) for t in corpus.texts)
+        reps = LINES_REPS_LARGE if corpus.bytes > LINES_LARGE_BYTES else args.lines_reps
+        (load_median, load_min), (lines_median, lines_min) = lines.measure(corpus.texts, reps)
+        rows[corpus.name] = {"load": (load_median, load_min), "load_with_lines": (lines_median, lines_min),
+                             "reps": reps, "equal": equal, "docs": len(corpus.texts)}
+    return rows
+
+
+def lines_table(corpora, rows):
+    header = ["corpus", "load", "load_with_lines", "load_with_lines/load", "load (fastest)",
+              "load_with_lines (fastest)", "ratio (fastest)", "reps", "same value"]
+    out = []
+    for corpus in corpora:
+        r = rows.get(corpus.name)
+        if not r:
+            continue
+        (lm, lf), (wm, wf) = r["load"], r["load_with_lines"]
+        out.append([corpus.name, fmt_time(lm * 1e9), fmt_time(wm * 1e9), f"{wm / lm:.2f}", fmt_time(lf * 1e9),
+                    fmt_time(wf * 1e9), f"{wf / lf:.2f}", r["reps"], f"{r['equal']}/{r['docs']}"])
+    return table(header, out)
+
+
 # ---- output ----
 
 def fmt_time(ns):
@@ -411,9 +542,16 @@ def table(header, rows):
 
 
 def main_table(corpora, results):
-    header = ["corpus", "size", "corvane", "spread", "MB/s", "parse-only", "share",
-              "json", "orjson", "marshal", "PyYAML", "ruamel",
-              "corvane/json", "corvane/orjson", "corvane/marshal", "PyYAML/corvane", "ruamel/corvane"]
+    # Time columns for every loader that ran on some corpus; ratio columns: corvane/x for the
+    # JSON loaders and marshal (below 1: Corvane is faster), x/corvane for the YAML peers (how
+    # many times slower they are).
+    ran = {n for r in results.values() for n in r}
+    json_side = [n for n in ("json", "orjson", "marshal") if n in ran]
+    yaml_side = [n for n in YAML_PEERS if n in ran or n in MISSING]
+    title = lambda n: f"{n} (tree only)" if n in TREE_ONLY else n  # noqa: E731
+    header = (["corpus", "size", "corvane", "spread", "MB/s", "parse-only", "share", "parse GB/s"]
+              + json_side + [title(n) for n in yaml_side]
+              + [f"corvane/{n}" for n in json_side] + [f"{n}/corvane" for n in yaml_side])
     rows = []
     for corpus in corpora:
         res = results[corpus.name]
@@ -422,7 +560,7 @@ def main_table(corpora, results):
 
         def cell(n):
             if n not in res:
-                return "–"
+                return "refused" if (corpus.name, n) in REFUSED else "–"
             t = res[n]
             mark = ("¹" if t.single else "") + ("≠" if t.differs else "")
             return fmt_time(t.median) + mark
@@ -435,11 +573,10 @@ def main_table(corpora, results):
             corpus.name, fmt_bytes(corpus.bytes), fmt_time(c.median), spread,
             f"{corpus.bytes / (1 << 20) / (c.median / 1e9):.0f}",
             fmt_time(p.median) if p else "–", f"{100 * p.median / c.median:.0f}%" if p else "–",
-            cell("json"), cell("orjson"), cell("marshal"), cell("PyYAML"), cell("ruamel"),
-            fmt_ratio(ratio(c.median, med("json"))), fmt_ratio(ratio(c.median, med("orjson"))),
-            fmt_ratio(ratio(c.median, med("marshal"))), fmt_ratio(ratio(med("PyYAML"), c.median)),
-            fmt_ratio(ratio(med("ruamel"), c.median)),
-        ])
+            f"{corpus.bytes / (1 << 30) / (p.median / 1e9):.2f}" if p else "–",
+        ] + [cell(n) for n in json_side + yaml_side]
+            + [fmt_ratio(ratio(c.median, med(n))) for n in json_side]
+            + [fmt_ratio(ratio(med(n), c.median)) for n in yaml_side])
     return table(header, rows)
 
 
@@ -525,10 +662,16 @@ def parse_args(argv):
     ap.add_argument("--quick", action="store_true", help="skip config_50MB, PyYAML and ruamel; shorter timings")
     ap.add_argument("--no-slow-peers", action="store_true", help="leave PyYAML and ruamel out")
     ap.add_argument("--no-memory", action="store_true", help="skip the memory pass")
+    ap.add_argument("--clock", choices=list(CLOCKS), default="wall",
+                    help="time repetitions by the wall clock (default) or by the process's CPU time")
+    ap.add_argument("--no-lines", action="store_true", help="skip the load_with_lines timing")
+    ap.add_argument("--lines-reps", type=int, default=15, help="repetitions of the load_with_lines timing (15)")
     ap.add_argument("--details", action="store_true", help="also print every loader's median, min, max and reps")
     ap.add_argument("--min-time", type=float, default=0.2, help="seconds of timed calls per loader and corpus (0.2)")
     ap.add_argument("--min-reps", type=int, default=5, help="repetitions per loader and corpus, at least (5)")
     ap.add_argument("--data", type=pathlib.Path, default=HERE / "data", help="where the corpora are generated")
+    ap.add_argument("--real", type=pathlib.Path, default=REAL,
+                    help="the real-world files (default: $CORVANE_SHARED/corpus/real, or ../shared/corpus/real)")
     ap.add_argument("--out", type=pathlib.Path, default=HERE / "out",
                     help="build and scratch folder; the parse-only library is OUT/libparse_only.so")
     ap.add_argument("--markdown", type=pathlib.Path, help="also write the report to this file")
@@ -543,6 +686,7 @@ def parse_args(argv):
         args.names = [n for n in args.names if n != "config_50MB"]
         args.no_slow_peers = True
         args.min_time, args.min_reps = min(args.min_time, 0.1), min(args.min_reps, 3)
+        args.lines_reps = min(args.lines_reps, 5)
     return args
 
 
@@ -560,10 +704,14 @@ def main(argv):
         report.append(text)
 
     started = time.time()
+    load_start = os.getloadavg()
     generated = [n for n in args.names if n in make_corpora.CORPORA]
     log(f"corpora: generating into {args.data} (kept when already up to date)")
     corpora = [Corpus(p.stem, [read_text(p)], [p]) for p in make_corpora.write(args.data, generated)]
     real_note = None
+    global REAL, CLOCK
+    REAL = args.real
+    CLOCK = CLOCKS[args.clock]
     if REAL_NAME in args.names:
         real, found = real_corpus()
         log(f"{REAL_NAME}: {found}")
@@ -582,6 +730,7 @@ def main(argv):
     for corpus in corpora:
         log(f"timing {corpus.name} ({fmt_bytes(corpus.bytes)}) ...")
         results[corpus.name] = time_corpus(corpus, loaders, parse_only, args, log)
+    line_rows = {} if args.no_lines else time_lines(corpora, args, log)
     mem = {}
     if not args.no_memory:
         log("memory pass (one fresh process per measurement) ...")
@@ -593,8 +742,13 @@ def main(argv):
     out(f"- machine: {machine()}")
     out(f"- date: {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}")
     out(f"- Python {v['python']}; orjson {v.get('orjson', '–')}, PyYAML {v.get('yaml', '–')} (CSafeLoader), "
-        f"ruamel.yaml {v.get('ruamel.yaml', '–')} (typ='safe', C parser)")
+        f"ruamel.yaml {v.get('ruamel.yaml', '–')} (typ='safe', C parser), yaml-rs {v.get('yaml-rs', '–')} "
+        f"(loads, last of equal keys wins, dates as strings), ryaml {v.get('ryaml', '–')} (loads), "
+        f"rapidyaml {v.get('rapidyaml', '–')} (ryml.parse_in_arena on bytes: a C++ tree, no Python objects)")
+    out(f"- load average (1, 5, 15 min): {', '.join(f'{x:.2f}' for x in load_start)} at the start, "
+        f"{', '.join(f'{x:.2f}' for x in os.getloadavg())} at the end")
     out(f"- command: bench/run.sh {' '.join(argv)}".rstrip())
+    out(f"- clock: {'wall clock' if args.clock == 'wall' else 'CPU time of the process'}")
     out("- times are medians per load of the whole corpus; gc.collect() before and gc disabled during every "
         "timed repetition, for every loader alike; values freed after the clock stops")
     out()
@@ -603,14 +757,22 @@ def main(argv):
     out("size and MB/s: the YAML input (UTF-8 bytes). spread: min and max repetition against the median. "
         "parse-only: the C++ parser with a sink that builds nothing (bench/parse_only.cpp); share: of the "
         "corvane time. json, orjson, marshal load the same value dumped as JSON (orjson from bytes) or with marshal. "
-        "corvane/x: below 1 means corvane is faster; PyYAML/corvane and ruamel/corvane: how many times slower.")
+        "parse GB/s: the YAML input through parse-only (GB = 2^30 bytes). yaml_rs, ryaml: their own typing, a "
+        "difference is marked ≠ and does not fail the run; rapidyaml (tree only): builds a C++ tree and no Python "
+        "objects, so its value is not compared and its time is not a whole load. "
+        "corvane/x: below 1 means corvane is faster; x/corvane: how many times slower x is.")
     notes = []
     for corpus in corpora:
         for name, t in results[corpus.name].items():
             if t.single:
                 notes.append(f"¹ {name} on {corpus.name}: one run, not warmed up (a call takes over {SINGLE_CALL_S:.0f} s)")
             if t.differs:
-                notes.append(f"≠ {name} on {corpus.name}: {t.equal} of {t.docs} documents equal to Corvane's value")
+                notes.append(f"≠ {name} on {corpus.name}: {t.equal} of {t.docs} documents equal to Corvane's value"
+                             + (f"; first difference (Corvane's first) at {t.difference}" if t.difference else ""))
+    for (corpus_name, name), why in REFUSED.items():
+        notes.append(f"refused: {name} on {corpus_name}, not timed: {why}")
+    for name, why in MISSING.items():
+        notes.append(f"{name} left out: cannot be imported ({why})")
     slow = sorted({(c.name, n) for c in corpora for n, t in results[c.name].items()
                    if t.slow})
     if slow:
@@ -635,6 +797,15 @@ def main(argv):
             out()
         for note in scaling_notes:
             out(f"- {note}")
+    if line_rows:
+        out()
+        out("### Line map: load_with_lines against load")
+        out()
+        out(lines_table(corpora, line_rows))
+        out()
+        out("CPU time of the process (time.process_time) per load of the whole corpus, load and load_with_lines "
+            "taking turns within each repetition (bench/lines.py); median and fastest repetition. same value: "
+            "documents whose load_with_lines value equals load's.")
     if mem:
         out()
         out("### Memory (resident, one fresh process per figure)")
@@ -648,7 +819,8 @@ def main(argv):
             f"{MEMORY_MIN_BYTES // 1024} KB and the many-document corpus are left out: resident memory moves in "
             "pages and allocator arenas.")
     mismatched = [(c.name, n) for c in corpora if c.name != REAL_NAME
-                  for n, t in results[c.name].items() if t.differs]
+                  for n, t in results[c.name].items() if t.differs and n not in OWN_TYPING]
+    mismatched += [(name, "load_with_lines") for name, r in line_rows.items() if r["equal"] != r["docs"]]
     if mismatched:
         out()
         out("**MISMATCH**: " + ", ".join(f"{n} on {c}" for c, n in mismatched) + " did not return Corvane's value")
@@ -660,6 +832,10 @@ def main(argv):
             "timings": {c: {n: {"samples_ns": t.samples, "inner": t.inner, "input_bytes": t.input_bytes,
                                 "equal": t.equal, "docs": t.docs} for n, t in r.items()} for c, r in results.items()},
             "memory": {f"{c}/{n}": m for (c, n), m in mem.items()},
+            "lines": line_rows,
+            "clock": args.clock,
+            "load_average": {"start": load_start, "end": list(os.getloadavg())},
+            "refused": {f"{c}/{n}": why for (c, n), why in REFUSED.items()},
             "bytes": {c.name: c.bytes for c in corpora},
         }, indent=1))
     return 1 if mismatched else 0

@@ -133,8 +133,11 @@ def main(argv):
     ap.add_argument("--min-reps", type=int, default=5, help="repetitions per writer and corpus, at least")
     ap.add_argument("--data", type=pathlib.Path, default=HERE / "data", help="where the corpora are generated")
     ap.add_argument("--real", type=pathlib.Path, default=bench.REAL, help="the real-world files")
+    ap.add_argument("--clock", choices=list(bench.CLOCKS), default="wall",
+                    help="time repetitions by the wall clock (default) or by the process's CPU time")
     ap.add_argument("--markdown", type=pathlib.Path, help="also append the report to this file")
     args, _ = ap.parse_known_args(argv)
+    bench.CLOCK = bench.CLOCKS[args.clock]
     selected = [n.strip() for n in args.corpora.split(",") if n.strip() in names]
     if args.quick:
         selected = [n for n in selected if n != "config_50MB"]
@@ -177,6 +180,7 @@ def main(argv):
     out(f"- Python {v['python']}; orjson {v.get('orjson', '–')}, PyYAML {v.get('yaml', '–')} "
         "(CSafeDumper, sort_keys=False, allow_unicode=True)")
     out(f"- command: bench/bench_dump.py {' '.join(argv)}".rstrip())
+    out(f"- clock: {'wall clock' if args.clock == 'wall' else 'CPU time of the process'}")
     out()
     out(main_table(corpora, results))
     out()

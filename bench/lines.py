@@ -12,6 +12,7 @@ real-world corpus that loads, one document after another.
 
 import argparse
 import gc
+import os
 import pathlib
 import statistics
 import sys
@@ -25,7 +26,7 @@ import make_corpora  # noqa: E402
 import _corvane  # noqa: E402
 from corvane._native import load_with_lines  # noqa: E402
 
-REAL = HERE.parent.parent / "shared" / "corpus" / "real"
+REAL = pathlib.Path(os.environ.get("CORVANE_SHARED") or HERE.parent.parent / "shared") / "corpus" / "real"
 
 
 def real_world():

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole benchmark from a fresh clone: builds Corvane into .venv-bench with the peers of
 # bench/requirements.txt, builds the parse-only timer, generates the corpora (bench/data) and
-# prints the tables, the loaders' and then the writers'. Extra arguments go to bench/bench.py (--quick, --corpora, --details, ...).
+# prints the tables: the loaders' and the line map's, then the writers'. Extra arguments go to bench/bench.py (--quick, --corpora, --details, ...);
+# with --counters first, bench/counters.py runs instead (instructions and cache misses under cachegrind).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 VENV=${CORVANE_BENCH_VENV:-.venv-bench}
@@ -29,6 +30,12 @@ if [[ ! -f $OUT/libparse_only.so || ! -x $OUT/parse_only ||
   done
   "$CXX" "${OBJECTS[@]}" -o "$OUT/parse_only"
   "$CXX" -shared "${OBJECTS[@]}" -o "$OUT/libparse_only.so"
+fi
+
+# bench/run.sh --counters [--corpora A,B]: instruction and cache-miss counts under cachegrind instead.
+if [[ ${1:-} == --counters ]]; then
+  shift
+  exec python bench/counters.py "$@"
 fi
 
 python bench/bench.py "$@"
