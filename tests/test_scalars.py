@@ -234,3 +234,25 @@ def test_decimals_at_the_edges_of_the_exact_conversion(text, expected):
 def test_out_of_range_decimals_overflow_or_underflow_by_their_value(text, expected):
     assert_loads("[" + text + "]", [expected])
     assert_loads("v: " + text, {"v": expected})
+
+
+# Decimal integers of up to eighteen digits and short decimal floats are read in one pass; the
+# rest go the general way. Both sides of each of its limits: digit counts, exponent lengths, the
+# forms it leaves to the general path (signs, prefixes, a leading point), and texts that stop
+# being numbers in their last byte.
+@pytest.mark.parametrize("text, expected", [
+    ("0", 0), ("-0", 0), ("007", 7), ("-007", -7), ("123456789012345678", 123456789012345678),
+    ("-123456789012345678", -123456789012345678), ("1234567890123456789", 1234567890123456789),
+    ("9223372036854775807", 9223372036854775807), ("-9223372036854775808", -9223372036854775808),
+    ("9223372036854775808", "9223372036854775808"), ("12345678901234567890", "12345678901234567890"),
+    ("+5", 5), ("0x1F", 31), ("-0o17", -15), ("1.", 1.0), ("-1.", -1.0), ("1.e5", 1e5), ("1e5", 1e5),
+    ("1E+5", 1e5), ("1e-5", 1e-5), ("-0.0", -0.0), ("0.0", 0.0), ("-0e0", -0.0), (".5", 0.5), ("-.5", -0.5),
+    ("1e999", INF), ("1e022", 1e22), ("1e0022", 1e22), ("2.5e-007", 2.5e-7),
+    ("1234567890.123456789", 1234567890.123456789), ("1234567890.1234567891", 1234567890.1234567891),
+    ("0.0000000000000000001", 1e-19), ("00000000000000000001.5", 1.5), ("123456789012345678.5", 123456789012345678.5),
+    ("1e", "1e"), ("1e+", "1e+"), ("1.5x", "1.5x"), ("1.5.", "1.5."), ("-", "-"), ("1_000", "1_000"),
+    ("12a", "12a"), ("1e5e", "1e5e"), ("1e-1x", "1e-1x"), ("--1", "--1"), ("1.5e5.", "1.5e5."),
+])
+def test_numbers_read_in_one_pass_and_beside_it(text, expected):
+    assert_loads("[" + text + "]", [expected])
+    assert_loads("v: " + text, {"v": expected})

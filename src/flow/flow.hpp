@@ -209,6 +209,13 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
       at = end;
       return to_value(std::move(*infer_kind<Sink::yaml_1_1_bools>(item)));
     }
+    if (start == FlowStart::DoubleQuoted) {
+      std::size_t close = 0;
+      std::optional<Scalar> read = read_double_quoted(text.substr(at), close);
+      if (!read) return std::nullopt;
+      at += close + 1;
+      return to_value(std::move(*read));
+    }
     bool marked = false;
     const std::size_t span = find_closing_quote(text.substr(at), marked);
     if (span == std::string_view::npos) return std::nullopt;
@@ -216,10 +223,7 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
     std::string_view content = text.substr(at + 1, close - at - 1);
     at = close + 1;
     if (!marked) return to_value(Scalar::view(content));
-    if (start == FlowStart::SingleQuoted) return to_value(unfold_single_quoted(content));
-    auto decoded = decode_escapes(content, line);
-    if (!decoded) return std::nullopt;
-    return to_value(std::move(*decoded));
+    return to_value(unfold_single_quoted(content));
   };
 
   LevelStack<Level> levels;
