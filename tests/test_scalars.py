@@ -256,3 +256,29 @@ def test_out_of_range_decimals_overflow_or_underflow_by_their_value(text, expect
 def test_numbers_read_in_one_pass_and_beside_it(text, expected):
     assert_loads("[" + text + "]", [expected])
     assert_loads("v: " + text, {"v": expected})
+
+
+# Non-ASCII White_Space is trimmed from the ends of plain scalars; a quick look at the lead byte
+# (C2, or E1 to E3) decides whether the slower check runs. Characters that share a last byte
+# (é and U+2029 both end in A9) or a lead byte (U+20A9, U+3001) with whitespace stay.
+@pytest.mark.parametrize("text, expected", [
+    ("a\u00a0", "a"), ("a\u0085", "a"), ("a\u1680", "a"), ("a\u2000", "a"), ("a\u200a", "a"), ("a\u2029", "a"),
+    ("a\u202f", "a"), ("a\u205f", "a"), ("a\u3000", "a"), ("a\u3000\u00a0", "a"), ("\u00a0", None),
+    ("aé", "aé"), ("a\u20a9", "a\u20a9"), ("a\u3001", "a\u3001"), ("a\u1681", "a\u1681"), ("a\u00a1", "a\u00a1"),
+    ("a\u200b", "a\u200b"), ("a\u2030", "a\u2030"), ("a大", "a大"), ("a😀", "a😀"), ("é", "é"), ("ü\u2028", "ü"),
+    ("\u00e9\u00a0é", "\u00e9\u00a0é"),
+])
+def test_plain_scalars_trim_unicode_whitespace_at_the_end(text, expected):
+    assert_loads("v: " + text, {"v": expected})
+    assert_loads("[" + text + ", x]", [expected, "x"] if expected is not None else [None, "x"])
+
+
+# The same at the start of a flow item, where the quick flow reader hands whitespace to the
+# exact one.
+@pytest.mark.parametrize("item, expected", [
+    ("\u3000a", "a"), ("\u00a0a", "a"), ("\u2028a", "a"), ("\u3001a", "\u3001a"), ("\u00a1a", "\u00a1a"),
+    ("\u20a9a", "\u20a9a"), ("éa", "éa"), ("大a", "大a"), ("\u1680a\u1680", "a"),
+])
+def test_flow_items_trim_unicode_whitespace_at_the_start(item, expected):
+    assert_loads("[" + item + ", b]", [expected, "b"])
+    assert_loads("{k: " + item + "}", {"k": expected})

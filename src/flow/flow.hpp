@@ -167,7 +167,9 @@ inline FlowStart flow_item_start(std::string_view text, std::size_t at, bool is_
     if (c == ':' && is_key) return FlowStart::GiveUp;
     return static_cast<FlowStart>(start);
   }
-  // A non-ASCII character starts the item unless the exact reader would trim it away.
+  // A non-ASCII character starts the item unless the exact reader would trim it away; such
+  // whitespace starts with C2 or E1 to E3.
+  if (c != 0xC2 && static_cast<unsigned char>(c - 0xE1) > 2) return FlowStart::Plain;
   return whitespace_length_at(text.substr(at)) == 0 ? FlowStart::Plain : FlowStart::GiveUp;
 }
 
