@@ -555,10 +555,10 @@ namespace {
 
 enum class CommonNumber : std::uint8_t { Neither, Integer, Float };
 
-// The common numbers in one pass: a decimal integer of at most eighteen digits, or a decimal
-// float of at most nineteen digits whose power of ten lies within 10^±22 and whose digits form
-// an integer of at most 2^53, so that one correctly rounded operation gives its value, as
-// from_chars would. Anything else, a leading `+`, radix prefixes and `.5` included, is Neither
+// The common numbers in one pass: a decimal integer of at most nineteen digits, a hex one of at
+// most fifteen, or a decimal float of at most nineteen digits whose power of ten lies within 10^±22
+// and whose digits form an integer of at most 2^53, so that one correctly rounded operation gives
+// its value, as from_chars would. Anything else, a leading `+`, octal and `.5` included, is Neither
 // and goes through the general path.
 CORVANE_ALWAYS_INLINE inline CommonNumber read_common_number(std::string_view text,
                                                              std::int64_t& integer,
@@ -572,8 +572,25 @@ CORVANE_ALWAYS_INLINE inline CommonNumber read_common_number(std::string_view te
   for (; at != end && is_digit(*at); ++at)
     mantissa = mantissa * 10 + static_cast<unsigned>(*at - '0');
   const auto int_digits = static_cast<std::size_t>(at - digits);
-  if (int_digits == 0 || int_digits > 18) return CommonNumber::Neither;
+  // Nineteen digits stay below 10^19 < 2^64.
+  if (int_digits == 0 || int_digits > 19) return CommonNumber::Neither;
   if (at == end) {
+    if (mantissa > kTwoTo63 - (negative ? 0 : 1)) return CommonNumber::Neither;
+    integer =
+        negative ? static_cast<std::int64_t>(0 - mantissa) : static_cast<std::int64_t>(mantissa);
+    return CommonNumber::Integer;
+  }
+  if (int_digits == 1 && mantissa == 0 && (*at == 'x' || *at == 'X')) {
+    // Up to fifteen hex digits, which stay below 2^60; a sign after the prefix is left to the
+    // general path.
+    const char* const hex_digits = ++at;
+    for (; at != end; ++at) {
+      const int digit = digit_value(static_cast<unsigned char>(*at), 16);
+      if (digit < 0) return CommonNumber::Neither;
+      mantissa = mantissa * 16 + static_cast<unsigned>(digit);
+    }
+    const auto count = at - hex_digits;
+    if (count == 0 || count > 15) return CommonNumber::Neither;
     integer =
         negative ? static_cast<std::int64_t>(0 - mantissa) : static_cast<std::int64_t>(mantissa);
     return CommonNumber::Integer;
