@@ -257,6 +257,7 @@ def test_out_of_range_decimals_overflow_or_underflow_by_their_value(text, expect
     ("0xFFFFFFFFFFFFFFF", 0xFFFFFFFFFFFFFFF), ("0x7FFFFFFFFFFFFFFF", 0x7FFFFFFFFFFFFFFF),
     ("0x8000000000000000", "0x8000000000000000"), ("-0x8000000000000000", -0x8000000000000000),
     ("0x+1F", 31), ("0x-1F", -31), ("-0x1f", -31), ("-0x-1f", 31), ("00x1", "00x1"), ("1x1", "1x1"), ("0X1a", 26),
+    ("1.5e0000000000000000001", 15.0), ("2e-99999999999", 0.0), ("1e+99999999999999999999", INF),
 ])
 def test_numbers_read_in_one_pass_and_beside_it(text, expected):
     assert_loads("[" + text + "]", [expected])

@@ -610,11 +610,14 @@ CORVANE_ALWAYS_INLINE inline CommonNumber read_common_number(std::string_view te
     const bool negative_exponent = at != end && *at == '-';
     if (at != end && (*at == '+' || *at == '-')) ++at;
     const char* const exponent_digits = at;
-    int written = 0;
-    for (; at != end && is_digit(*at); ++at) written = written * 10 + (*at - '0');
+    // Unsigned, so that a long run of digits wraps harmlessly before it is refused.
+    unsigned written = 0;
+    for (; at != end && is_digit(*at); ++at)
+      written = written * 10 + static_cast<unsigned>(*at - '0');
     const auto count = at - exponent_digits;
     if (at != end || count == 0 || count > 3) return CommonNumber::Neither;
-    exponent += negative_exponent ? -written : written;
+    const int value = static_cast<int>(written);
+    exponent += negative_exponent ? -value : value;
   }
   static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
