@@ -113,3 +113,46 @@ def test_unclosed_quote_ending_in_a_backslash(template, length):
     message = "line 1: Unclosed flow collection: missing ']'" if "[" in template else \
         "line 1: Unclosed quote; quoted strings must be on a single line"
     assert_fails(text, ParseError, message)
+
+
+# Decoded scalars share one buffer per thread from scalar to scalar, and a text too long for it
+# gets one of its own: each value must keep its own text, whatever was decoded before or after.
+@pytest.mark.parametrize("doc, expected", [
+    pytest.param('{"a\\tb": "c\\nd", \'e\'\'f\': "g\\\\h"}', {"a\tb": "c\nd", "e'f": "g\\h"}, id="flow-map"),
+    pytest.param('["\\x41", \'\'\'\', "\\u00e9", "x\\ty"]', ["A", "'", "é", "x\ty"], id="flow-seq"),
+    pytest.param('"k\\t1": "v\\n1"\n\'k\'\'2\': "v\\n2"\n"k\\t3":\n  - "i\\x41"\n  - \'i\'\'B\'',
+                 {"k\t1": "v\n1", "k'2": "v\n2", "k\t3": ["iA", "i'B"]}, id="block"),
+    pytest.param('- "' + "ab\\n" * 30000 + '"\n- "x\\ty"', ["ab\n" * 30000, "x\ty"], id="long-then-short"),
+    pytest.param('- "x\\ty"\n- "' + "\\u00e9" * 20000 + '"\n- "z\\tw"', ["x\ty", "é" * 20000, "z\tw"],
+                 id="short-long-short"),
+    pytest.param("- '" + "it''s" * 20000 + "'\n- 'a''b'", ["it's" * 20000, "a'b"], id="long-single"),
+    pytest.param('[' + ", ".join(f'"v\\t{i}"' for i in range(3000)) + ']', [f"v\t{i}" for i in range(3000)],
+                 id="many-in-one-line"),
+])
+def test_decoded_texts_stay_apart(doc, expected):
+    assert_loads(doc, expected)
+
+
+# The closing quote and the escapes are found in one pass over sixteen-byte blocks: an escape or
+# the closing quote at every offset around the first two block boundaries.
+@pytest.mark.parametrize("before", range(0, 36))
+@pytest.mark.parametrize("escape, decoded", [("\\t", "\t"), ("\\u00e9", "é"), ("\\\\", "\\"), ("\\\"", '"')])
+def test_escape_at_every_offset(before, escape, decoded):
+    head = "x" * before
+    assert_loads(f'k: "{head}{escape}"\nl: ["{head}{escape}", "{escape}{head}"]',
+                 {"k": head + decoded, "l": [head + decoded, decoded + head]})
+
+
+# When the one-pass reading stops at an error, the error reported is the one found first by
+# looking for the closing quote, then at what follows it, then at the escapes in order.
+@pytest.mark.parametrize("doc, message", [
+    pytest.param('k: "\\q', UNCLOSED, id="unclosed-before-unknown"),
+    pytest.param('k: "\\x4', UNCLOSED, id="unclosed-before-hex"),
+    pytest.param('k: "\\uD800', UNCLOSED, id="unclosed-before-code-point"),
+    pytest.param('k: "\\q" x', TAIL, id="tail-before-unknown"),
+    pytest.param('k: "a\\tb\\x4" x', TAIL, id="tail-before-hex-after-good-escape"),
+    pytest.param('k: "' + "ab\\n" * 30000 + '\\q"', unknown("q"), id="unknown-after-long-text"),
+    pytest.param('k: "a\\tb\\\\"c"', TAIL, id="escaped-backslash-then-quote"),
+])
+def test_first_error_wins(doc, message):
+    assert_fails(doc, ParseError, "line 1: " + message)

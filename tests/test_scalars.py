@@ -234,3 +234,57 @@ def test_decimals_at_the_edges_of_the_exact_conversion(text, expected):
 def test_out_of_range_decimals_overflow_or_underflow_by_their_value(text, expected):
     assert_loads("[" + text + "]", [expected])
     assert_loads("v: " + text, {"v": expected})
+
+
+# Decimal integers of up to eighteen digits and short decimal floats are read in one pass; the
+# rest go the general way. Both sides of each of its limits: digit counts, exponent lengths, the
+# forms it leaves to the general path (signs, prefixes, a leading point), and texts that stop
+# being numbers in their last byte.
+@pytest.mark.parametrize("text, expected", [
+    ("0", 0), ("-0", 0), ("007", 7), ("-007", -7), ("123456789012345678", 123456789012345678),
+    ("-123456789012345678", -123456789012345678), ("1234567890123456789", 1234567890123456789),
+    ("9223372036854775807", 9223372036854775807), ("-9223372036854775808", -9223372036854775808),
+    ("9223372036854775808", "9223372036854775808"), ("12345678901234567890", "12345678901234567890"),
+    ("+5", 5), ("0x1F", 31), ("-0o17", -15), ("1.", 1.0), ("-1.", -1.0), ("1.e5", 1e5), ("1e5", 1e5),
+    ("1E+5", 1e5), ("1e-5", 1e-5), ("-0.0", -0.0), ("0.0", 0.0), ("-0e0", -0.0), (".5", 0.5), ("-.5", -0.5),
+    ("1e999", INF), ("1e022", 1e22), ("1e0022", 1e22), ("2.5e-007", 2.5e-7),
+    ("1234567890.123456789", 1234567890.123456789), ("1234567890.1234567891", 1234567890.1234567891),
+    ("0.0000000000000000001", 1e-19), ("00000000000000000001.5", 1.5), ("123456789012345678.5", 123456789012345678.5),
+    ("1e", "1e"), ("1e+", "1e+"), ("1.5x", "1.5x"), ("1.5.", "1.5."), ("-", "-"), ("1_000", "1_000"),
+    ("12a", "12a"), ("1e5e", "1e5e"), ("1e-1x", "1e-1x"), ("--1", "--1"), ("1.5e5.", "1.5e5."),
+    ("1000000000000000000", 10**18), ("9999999999999999999", "9999999999999999999"),
+    ("-9223372036854775809", "-9223372036854775809"), ("0x", "0x"), ("0xg", "0xg"), ("0x1g", "0x1g"),
+    ("0xFFFFFFFFFFFFFFF", 0xFFFFFFFFFFFFFFF), ("0x7FFFFFFFFFFFFFFF", 0x7FFFFFFFFFFFFFFF),
+    ("0x8000000000000000", "0x8000000000000000"), ("-0x8000000000000000", -0x8000000000000000),
+    ("0x+1F", 31), ("0x-1F", -31), ("-0x1f", -31), ("-0x-1f", 31), ("00x1", "00x1"), ("1x1", "1x1"), ("0X1a", 26),
+    ("1.5e0000000000000000001", 15.0), ("2e-99999999999", 0.0), ("1e+99999999999999999999", INF),
+])
+def test_numbers_read_in_one_pass_and_beside_it(text, expected):
+    assert_loads("[" + text + "]", [expected])
+    assert_loads("v: " + text, {"v": expected})
+
+
+# Non-ASCII White_Space is trimmed from the ends of plain scalars; a quick look at the lead byte
+# (C2, or E1 to E3) decides whether the slower check runs. Characters that share a last byte
+# (é and U+2029 both end in A9) or a lead byte (U+20A9, U+3001) with whitespace stay.
+@pytest.mark.parametrize("text, expected", [
+    ("a\u00a0", "a"), ("a\u0085", "a"), ("a\u1680", "a"), ("a\u2000", "a"), ("a\u200a", "a"), ("a\u2029", "a"),
+    ("a\u202f", "a"), ("a\u205f", "a"), ("a\u3000", "a"), ("a\u3000\u00a0", "a"), ("\u00a0", None),
+    ("aé", "aé"), ("a\u20a9", "a\u20a9"), ("a\u3001", "a\u3001"), ("a\u1681", "a\u1681"), ("a\u00a1", "a\u00a1"),
+    ("a\u200b", "a\u200b"), ("a\u2030", "a\u2030"), ("a大", "a大"), ("a😀", "a😀"), ("é", "é"), ("ü\u2028", "ü"),
+    ("\u00e9\u00a0é", "\u00e9\u00a0é"),
+])
+def test_plain_scalars_trim_unicode_whitespace_at_the_end(text, expected):
+    assert_loads("v: " + text, {"v": expected})
+    assert_loads("[" + text + ", x]", [expected, "x"] if expected is not None else [None, "x"])
+
+
+# The same at the start of a flow item, where the quick flow reader hands whitespace to the
+# exact one.
+@pytest.mark.parametrize("item, expected", [
+    ("\u3000a", "a"), ("\u00a0a", "a"), ("\u2028a", "a"), ("\u3001a", "\u3001a"), ("\u00a1a", "\u00a1a"),
+    ("\u20a9a", "\u20a9a"), ("éa", "éa"), ("大a", "大a"), ("\u1680a\u1680", "a"),
+])
+def test_flow_items_trim_unicode_whitespace_at_the_start(item, expected):
+    assert_loads("[" + item + ", b]", [expected, "b"])
+    assert_loads("{k: " + item + "}", {"k": expected})

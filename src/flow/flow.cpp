@@ -155,35 +155,6 @@ Result<void> FlowOutline::check_rest(std::size_t from, std::size_t end) const {
                       "Unexpected content after flow collection: " + quote_for_message(rest));
 }
 
-std::size_t end_of_plain(std::string_view text, std::size_t from, bool is_key) {
-  const std::uint16_t stop = is_key ? chars::kStopsFlowKey : chars::kStopsFlowValue;
-  std::size_t i = from;
-  const std::size_t size = text.size();
-  if constexpr (text::kVectorBlocks) {
-    // Sixteen bytes at a time. With the 0x20 bit set, each of `[{`, `]}`, `"`, `'`, `,` and `#`
-    // meets only itself and a control byte, and control bytes stop an item anyway.
-    for (; i + 16 <= size; i += 16) {
-      const text::Block block = text::Block::load(text.data() + i);
-      const text::Block folded = block.with_bits(0x20);
-      const text::Block stops = block.at_most(0x1F) | folded.equal('{') | folded.equal('}') |
-                                folded.equal('"') | folded.equal('\'') | folded.equal(',') |
-                                folded.equal('#') | block.equal('\x7F') |
-                                block.equal(is_key ? ':' : '\x7F');
-      if (const std::uint32_t hits = stops.mask()) {
-        return i + static_cast<std::size_t>(std::countr_zero(hits));
-      }
-    }
-  }
-  for (; i + 4 <= size; i += 4) {
-    if (chars::is(text[i], stop)) return i;
-    if (chars::is(text[i + 1], stop)) return i + 1;
-    if (chars::is(text[i + 2], stop)) return i + 2;
-    if (chars::is(text[i + 3], stop)) return i + 3;
-  }
-  while (i < size && !chars::is(text[i], stop)) ++i;
-  return i;
-}
-
 std::string quote_for_message(std::string_view rest) {
   std::string out;
   out.reserve(rest.size() + 2);

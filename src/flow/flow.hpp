@@ -14,6 +14,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -167,13 +168,44 @@ inline FlowStart flow_item_start(std::string_view text, std::size_t at, bool is_
     if (c == ':' && is_key) return FlowStart::GiveUp;
     return static_cast<FlowStart>(start);
   }
-  // A non-ASCII character starts the item unless the exact reader would trim it away.
+  // A non-ASCII character starts the item unless the exact reader would trim it away; such
+  // whitespace starts with C2 or E1 to E3.
+  if (c != 0xC2 && static_cast<unsigned char>(c - 0xE1) > 2) return FlowStart::Plain;
   return whitespace_length_at(text.substr(at)) == 0 ? FlowStart::Plain : FlowStart::GiveUp;
 }
 
 // Position of the first byte at or after `from` that ends a plain item, or text.size(): a
-// comma, bracket, quote, `#`, control byte or (for a key) colon.
-std::size_t end_of_plain(std::string_view text, std::size_t from, bool is_key);
+// comma, bracket, quote, `#`, control byte or (for a key) colon. Inlined into the quick reader,
+// whose loop then keeps the block constants in registers from item to item.
+CORVANE_ALWAYS_INLINE inline std::size_t end_of_plain(std::string_view text, std::size_t from,
+                                                      bool is_key) {
+  const std::uint16_t stop = is_key ? chars::kStopsFlowKey : chars::kStopsFlowValue;
+  std::size_t i = from;
+  const std::size_t size = text.size();
+  if constexpr (text::kVectorBlocks) {
+    // Sixteen bytes at a time. With the 0x20 bit set, each of `[{`, `]}`, `"`, `'`, `,` and `#`
+    // meets only itself and a control byte, and control bytes stop an item anyway.
+    for (; i + 16 <= size; i += 16) {
+      const text::Block block = text::Block::load(text.data() + i);
+      const text::Block folded = block.with_bits(0x20);
+      const text::Block stops = block.at_most(0x1F) | folded.equal('{') | folded.equal('}') |
+                                folded.equal('"') | folded.equal('\'') | folded.equal(',') |
+                                folded.equal('#') | block.equal('\x7F') |
+                                block.equal(is_key ? ':' : '\x7F');
+      if (const std::uint32_t hits = stops.mask()) {
+        return i + static_cast<std::size_t>(std::countr_zero(hits));
+      }
+    }
+  }
+  for (; i + 4 <= size; i += 4) {
+    if (chars::is(text[i], stop)) return i;
+    if (chars::is(text[i + 1], stop)) return i + 1;
+    if (chars::is(text[i + 2], stop)) return i + 2;
+    if (chars::is(text[i + 3], stop)) return i + 3;
+  }
+  while (i < size && !chars::is(text[i], stop)) ++i;
+  return i;
+}
 
 // The quick reader: the value of `text` (which starts with its opening bracket), or nothing
 // when the text is not of the shape it reads, in which case the exact reader must run.
@@ -209,6 +241,13 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
       at = end;
       return to_value(std::move(*infer_kind<Sink::yaml_1_1_bools>(item)));
     }
+    if (start == FlowStart::DoubleQuoted) {
+      std::size_t close = 0;
+      std::optional<Scalar> read = read_double_quoted(text.substr(at), close);
+      if (!read) return std::nullopt;
+      at += close + 1;
+      return to_value(std::move(*read));
+    }
     bool marked = false;
     const std::size_t span = find_closing_quote(text.substr(at), marked);
     if (span == std::string_view::npos) return std::nullopt;
@@ -216,10 +255,7 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
     std::string_view content = text.substr(at + 1, close - at - 1);
     at = close + 1;
     if (!marked) return to_value(Scalar::view(content));
-    if (start == FlowStart::SingleQuoted) return to_value(unfold_single_quoted(content));
-    auto decoded = decode_escapes(content, line);
-    if (!decoded) return std::nullopt;
-    return to_value(std::move(*decoded));
+    return to_value(unfold_single_quoted(content));
   };
 
   LevelStack<Level> levels;

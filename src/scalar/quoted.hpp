@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "error/error.hpp"
@@ -18,6 +19,11 @@ std::size_t find_closing_quote(std::string_view text);
 // The same, also telling whether the span holds an escape (double quotes) or a doubled quote
 // (single quotes), that is, whether its content needs decoding.
 std::size_t find_closing_quote(std::string_view text, bool& needs_decoding);
+
+// The double-quoted scalar that opens text[0], with its escapes decoded, and in `close` the
+// position of its closing quote; nothing when the quote is left open or an escape is invalid.
+// What follows the closing quote is not looked at.
+std::optional<Scalar> read_double_quoted(std::string_view text, std::size_t& close);
 
 // `text` starts with the opening quote and runs to the end of its line.
 Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line);

@@ -384,6 +384,122 @@ int simple_escape(char c) {
     default: return -1;
   }
 }
+// Room for the decoded text of one quoted scalar. Short texts are written into a buffer that
+// each thread keeps from scalar to scalar, which saves an allocation and a release per decoded
+// scalar; a longer one gets a buffer of its own, which its scalar takes.
+class DecodedText {
+ public:
+  // The buffer a thread keeps is at most this large, so that it never holds much memory.
+  static constexpr std::size_t kKeptCapacity = 64 * 1024;
+
+  explicit DecodedText(std::size_t expected) {
+    Spare& spare = spare_;
+    if (expected <= spare.capacity && spare.capacity != 0) {
+      data_ = spare.buffer.get();
+      capacity_ = spare.capacity;
+    } else {
+      grow(expected);
+    }
+  }
+
+  // Where the next `more` bytes go.
+  char* room(std::size_t more) {
+    if (size_ + more > capacity_) [[unlikely]] {
+      grow(size_ + more);
+    }
+    return data_ + size_;
+  }
+  void wrote(char* end) { size_ = static_cast<std::size_t>(end - data_); }
+  void append(const char* from, std::size_t count) {
+    std::memcpy(room(count), from, count);
+    size_ += count;
+  }
+
+  Scalar finish() {
+    if (own_) return Scalar::owned(std::move(own_), size_);
+    return Scalar::decoded(std::string_view(data_, size_));
+  }
+
+ private:
+  struct Spare {
+    TextBuffer buffer;
+    std::size_t capacity = 0;
+  };
+
+  CORVANE_COLD void grow(std::size_t needed) {
+    const std::size_t capacity = std::max({needed, capacity_ * 2, std::size_t{256}});
+    TextBuffer bigger = new_text_buffer(capacity);
+    if (size_ != 0) std::memcpy(bigger.get(), data_, size_);
+    data_ = bigger.get();
+    capacity_ = capacity;
+    if (capacity <= kKeptCapacity) {
+      // The kept buffer holds no scalar's text any more: each went to the sink before this one.
+      spare_.buffer = std::move(bigger);
+      spare_.capacity = capacity;
+      own_.reset();
+    } else {
+      own_ = std::move(bigger);
+    }
+  }
+
+  static thread_local Spare spare_;
+
+  char* data_ = nullptr;
+  std::size_t capacity_ = 0;
+  std::size_t size_ = 0;
+  TextBuffer own_;  // set when the text outgrew the kept buffer
+};
+
+thread_local DecodedText::Spare DecodedText::spare_;
+
+// The double-quoted scalar that opens text[0] and holds a backslash at `backslash`, decoded in
+// the same pass that finds its closing quote, whose position goes to `close`. Nothing when the
+// quote is left open or an escape is invalid: the caller then takes the path that reports
+// errors in their order.
+// The path that finds the errors of a double-quoted scalar, each in its turn.
+CORVANE_COLD Result<Scalar> report_double_quoted(std::string_view text, std::uint64_t line);
+
+std::optional<Scalar> read_escaped(std::string_view text, std::size_t backslash,
+                                   std::size_t& close) {
+  DecodedText out(text.size() < DecodedText::kKeptCapacity ? text.size() : 0);
+  std::size_t pos = 1;
+  std::size_t stop = backslash;
+  for (;;) {
+    out.append(text.data() + pos, stop - pos);
+    if (text[stop] == '"') break;
+    if (stop + 1 == text.size()) return std::nullopt;
+    const char c = text[stop + 1];
+    pos = stop + 2;
+    char* write = out.room(4);
+    if (const int simple = simple_escape(c); simple >= 0) {
+      *write++ = static_cast<char>(simple);
+    } else {
+      std::uint32_t code_point;
+      switch (c) {
+        case 'N': code_point = 0x85; break;
+        case '_': code_point = 0xA0; break;
+        case 'L': code_point = 0x2028; break;
+        case 'P': code_point = 0x2029; break;
+        case 'x':
+        case 'u':
+        case 'U': {
+          // A hex digit is never a quote, so the digits end before the closing quote.
+          auto read = read_hex(text, pos, c == 'x' ? 2 : c == 'u' ? 4 : 8, 0);
+          if (!read) return std::nullopt;
+          code_point = *read;
+          break;
+        }
+        default: return std::nullopt;
+      }
+      write = put_utf8(write, code_point);
+    }
+    out.wrote(write);
+    stop = find_either(text, pos, '"', '\\');
+    if (stop == std::string_view::npos) return std::nullopt;
+  }
+  close = stop;
+  return out.finish();
+}
 }  // namespace
 
 Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
@@ -437,6 +553,101 @@ std::string_view strip_comment(std::string_view text) {
 
 namespace {
 
+enum class CommonNumber : std::uint8_t { Neither, Integer, Float };
+
+// The common numbers in one pass: a decimal integer of at most nineteen digits, a hex one of at
+// most fifteen, or a decimal float of at most nineteen digits whose power of ten lies within 10^±22
+// and whose digits form an integer of at most 2^53, so that one correctly rounded operation gives
+// its value, as from_chars would. Anything else, a leading `+`, octal and `.5` included, is Neither
+// and goes through the general path.
+CORVANE_ALWAYS_INLINE inline CommonNumber read_common_number(std::string_view text,
+                                                             std::int64_t& integer,
+                                                             double& number) {
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  const bool negative = *at == '-';
+  at += negative ? 1 : 0;
+  const char* const digits = at;
+  std::uint64_t mantissa = 0;
+  for (; at != end && is_digit(*at); ++at)
+    mantissa = mantissa * 10 + static_cast<unsigned>(*at - '0');
+  const auto int_digits = static_cast<std::size_t>(at - digits);
+  // Nineteen digits stay below 10^19 < 2^64.
+  if (int_digits == 0 || int_digits > 19) return CommonNumber::Neither;
+  if (at == end) {
+    if (mantissa > kTwoTo63 - (negative ? 0 : 1)) return CommonNumber::Neither;
+    integer =
+        negative ? static_cast<std::int64_t>(0 - mantissa) : static_cast<std::int64_t>(mantissa);
+    return CommonNumber::Integer;
+  }
+  if (int_digits == 1 && mantissa == 0 && (*at == 'x' || *at == 'X')) {
+    // Up to fifteen hex digits, which stay below 2^60; a sign after the prefix is left to the
+    // general path.
+    const char* const hex_digits = ++at;
+    for (; at != end; ++at) {
+      const int digit = digit_value(static_cast<unsigned char>(*at), 16);
+      if (digit < 0) return CommonNumber::Neither;
+      mantissa = mantissa * 16 + static_cast<unsigned>(digit);
+    }
+    const auto count = at - hex_digits;
+    if (count == 0 || count > 15) return CommonNumber::Neither;
+    integer =
+        negative ? static_cast<std::int64_t>(0 - mantissa) : static_cast<std::int64_t>(mantissa);
+    return CommonNumber::Integer;
+  }
+  int exponent = 0;
+  if (*at == '.') {
+    const char* const fraction = ++at;
+    for (; at != end && is_digit(*at); ++at)
+      mantissa = mantissa * 10 + static_cast<unsigned>(*at - '0');
+    const auto fraction_digits = static_cast<std::size_t>(at - fraction);
+    if (int_digits + fraction_digits > 19) return CommonNumber::Neither;
+    exponent = -static_cast<int>(fraction_digits);
+  }
+  if (at != end) {
+    if (*at != 'e' && *at != 'E') return CommonNumber::Neither;
+    ++at;
+    const bool negative_exponent = at != end && *at == '-';
+    if (at != end && (*at == '+' || *at == '-')) ++at;
+    const char* const exponent_digits = at;
+    // Unsigned, so that a long run of digits wraps harmlessly before it is refused.
+    unsigned written = 0;
+    for (; at != end && is_digit(*at); ++at)
+      written = written * 10 + static_cast<unsigned>(*at - '0');
+    const auto count = at - exponent_digits;
+    if (at != end || count == 0 || count > 3) return CommonNumber::Neither;
+    const int value = static_cast<int>(written);
+    exponent += negative_exponent ? -value : value;
+  }
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (mantissa > (std::uint64_t{1} << 53) || exponent < -22 || exponent > 22) {
+    return CommonNumber::Neither;
+  }
+  // Where double operations are carried out in a wider format (x87), see try_exact_decimal.
+  if constexpr (FLT_EVAL_METHOD != 0) return CommonNumber::Neither;
+  const double value = static_cast<double>(mantissa);
+  number = exponent < 0 ? value / kPowersOfTen[-exponent] : value * kPowersOfTen[exponent];
+  if (negative) number = -number;
+  return CommonNumber::Float;
+}
+
+// A plain text that starts like a number. Out of line, so that the typing of words keeps a
+// small frame.
+Result<Scalar> infer_number_kind(std::string_view text) {
+  std::int64_t integer;
+  double number;
+  switch (read_common_number(text, integer, number)) {
+    case CommonNumber::Integer: return Scalar::integer(integer);
+    case CommonNumber::Float: return Scalar::floating(number);
+    case CommonNumber::Neither: break;
+  }
+  if (try_integer(text, integer)) return Scalar::integer(integer);
+  if (try_float(text, number)) return Scalar::floating(number);
+  return Scalar::view(text);
+}
+
 // The typing itself, built straight into the caller's result: a scalar made in one function
 // and copied whole in another would be read back before its parts are written out, which
 // stalls the processor on every value.
@@ -447,11 +658,7 @@ CORVANE_ALWAYS_INLINE inline Result<Scalar> infer_plain_kind(std::string_view te
   if (!(is_digit(first) || first == '+' || first == '-' || first == '.')) {
     return infer_word_kind<Yaml11Bools>(text);
   }
-  std::int64_t integer;
-  if (try_integer(text, integer)) return Scalar::integer(integer);
-  double number;
-  if (try_float(text, number)) return Scalar::floating(number);
-  return Scalar::view(text);
+  return infer_number_kind(text);
 }
 
 }  // namespace
@@ -528,7 +735,36 @@ std::size_t find_closing_quote(std::string_view text, bool& needs_decoding) {
   return std::string_view::npos;
 }
 
+std::optional<Scalar> read_double_quoted(std::string_view text, std::size_t& close) {
+  const std::size_t stop = find_either(text, 1, '"', '\\');
+  if (stop == std::string_view::npos) return std::nullopt;
+  if (text[stop] == '"') {
+    close = stop;
+    return Scalar::view(text.substr(1, stop - 1));
+  }
+  return read_escaped(text, stop, close);
+}
+
 Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line) {
+  // The common scalars are read in one pass; every error is found by the second path below.
+  const std::size_t stop = find_either(text, 1, '"', '\\');
+  if (stop != std::string_view::npos) {
+    std::size_t close = stop;
+    std::optional<Scalar> read = text[stop] == '"'
+                                     ? std::optional<Scalar>(Scalar::view(text.substr(1, stop - 1)))
+                                     : read_escaped(text, stop, close);
+    if (read) {
+      if (auto tail = check_tail(text.substr(close + 1), line); !tail) {
+        return unexpected(std::move(tail.error()));
+      }
+      return std::move(*read);
+    }
+  }
+  return report_double_quoted(text, line);
+}
+
+namespace {
+Result<Scalar> report_double_quoted(std::string_view text, std::uint64_t line) {
   bool has_escapes;
   const std::size_t close = find_closing_quote(text, has_escapes);
   if (close == std::string_view::npos) return unclosed_quote(line);
@@ -539,6 +775,7 @@ Result<Scalar> parse_double_quoted(std::string_view text, std::uint64_t line) {
   if (!has_escapes) return Scalar::view(content);
   return decode_escapes(content, line);
 }
+}  // namespace
 
 Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
   bool has_doubled_quotes;
@@ -554,17 +791,15 @@ Result<Scalar> parse_single_quoted(std::string_view text, std::uint64_t line) {
 }
 
 Scalar unfold_single_quoted(std::string_view content) {
-  TextBuffer out = new_text_buffer(content.size());
-  std::size_t size = 0;
+  DecodedText out(content.size());
   std::size_t from = 0;
   while (from < content.size()) {
     // Copies up to and including the next quote, then steps over the second quote of its pair.
     const std::size_t quote = std::min(find(content, from, '\''), content.size() - 1);
-    std::memcpy(out.get() + size, content.data() + from, quote + 1 - from);
-    size += quote + 1 - from;
+    out.append(content.data() + from, quote + 1 - from);
     from = quote + 2;
   }
-  return Scalar::owned(std::move(out), size);
+  return out.finish();
 }
 
 template Result<Scalar> infer_kind<false>(std::string_view);

@@ -16,8 +16,10 @@ inline TextBuffer new_text_buffer(std::size_t capacity) {
 }
 
 // The typed value of one scalar. A `Str` is a view into the input unless a quoted scalar had
-// escapes or doubled quotes to decode, in which case it owns the buffer its view points into
-// (a plain pointer, so that moving a scalar is a few word copies).
+// escapes or doubled quotes to decode. Decoded text lives in a buffer that the scalar owns (a
+// plain pointer, so that moving a scalar is a few word copies) or, when short, in the decoding
+// thread's reused buffer: such a view holds until the next quoted scalar is decoded, and the
+// parser hands every scalar to its sink before it reads the next.
 class Scalar {
  public:
   enum class Kind : std::uint8_t { Null, Bool, Int, Float, Str };
@@ -48,11 +50,20 @@ class Scalar {
     Scalar s(Kind::Str);
     s.view_ = std::string_view(buffer.get(), size);
     s.owned_ = std::move(buffer);
+    s.decoded_ = true;
+    return s;
+  }
+  // Decoded text that lives in the thread's reused buffer.
+  static Scalar decoded(std::string_view text) {
+    Scalar s(Kind::Str);
+    s.view_ = text;
+    s.decoded_ = true;
     return s;
   }
 
   Kind kind() const { return kind_; }
-  bool is_owned() const { return owned_ != nullptr; }
+  // Whether the text was decoded, so is not a view into the input.
+  bool is_owned() const { return decoded_; }
   bool as_bool() const { return bool_; }
   std::int64_t as_int() const { return int_; }
   double as_float() const { return float_; }
@@ -62,6 +73,7 @@ class Scalar {
   explicit Scalar(Kind kind) : kind_(kind) {}
 
   Kind kind_;
+  bool decoded_ = false;
   // Only the member that `kind_` names is meaningful; one scalar is made per value, so the
   // object is kept small.
   union {

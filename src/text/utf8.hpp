@@ -67,11 +67,23 @@ std::size_t whitespace_length_at(std::string_view text);
 // text that begins or ends with a printable ASCII character, without a call.
 std::string_view trim_start_unicode(std::string_view text);
 std::string_view trim_end_unicode(std::string_view text);
+// Whether a non-ASCII White_Space character may end `text`, whose last byte is not ASCII: each
+// of them is written with C2 or E1 to E3 as its first byte. Most non-ASCII text ends otherwise.
+inline bool may_end_in_unicode_whitespace(std::string_view text) {
+  const std::size_t n = text.size();
+  return (n >= 2 && static_cast<unsigned char>(text[n - 2]) == 0xC2) ||
+         (n >= 3 &&
+          static_cast<unsigned char>(static_cast<unsigned char>(text[n - 3]) - 0xE1) <= 2);
+}
 inline std::string_view trim_start(std::string_view text) {
   return !text.empty() && is_printable_ascii(text.front()) ? text : trim_start_unicode(text);
 }
 inline std::string_view trim_end(std::string_view text) {
-  return !text.empty() && is_printable_ascii(text.back()) ? text : trim_end_unicode(text);
+  if (text.empty() || is_printable_ascii(text.back())) return text;
+  if (static_cast<unsigned char>(text.back()) >= 0x80 && !may_end_in_unicode_whitespace(text)) {
+    return text;
+  }
+  return trim_end_unicode(text);
 }
 inline std::string_view trim(std::string_view text) {
   return trim_end(trim_start(text));
