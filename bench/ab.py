@@ -1,6 +1,6 @@
-"""A/B of `load` between two builds: the `_corvane` module of a git revision (default HEAD, the last commit)
-and of the working tree, both built here with g++ and the release flags, loaded side by side
-into one process and timed in interleaved rounds.
+"""A/B of `load` between two builds: the `_corvane` module of a git revision (default HEAD,
+the last commit) and of the working tree, both built here with g++ and the release flags,
+loaded side by side into one process and timed in interleaved rounds.
 
     python bench/ab.py [--base REV] [--corpora A,B] [--rounds N] [--real DIR]
     python bench/ab.py --instructions [--base REV] [--corpora A,B]

@@ -54,7 +54,8 @@ class PySeq {
 };
 
 // Builds Python objects directly. The flags only select the parser instantiation: every
-// operation behaves the same in all four. Its only state is the per-call key cache.
+// operation behaves the same in all four. Its state lasts one call: the key cache, the items
+// of the open sequences and where non-ASCII text was last cut from the input.
 class PyBuilder {
  public:
   using Value = PyRef;
