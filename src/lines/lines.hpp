@@ -24,13 +24,6 @@ struct LinedContainer {
   std::uint64_t entry_line = 0;
 };
 
-// A sequence under construction: the builder's, with its record and entry line.
-struct LinedSeq {
-  PyBuilder::Seq items;
-  std::uint32_t node = kNoNode;
-  std::uint64_t entry_line = 0;
-};
-
 // A finished value; a container keeps its record, a scalar has none until it is attached.
 struct LinedValue {
   PyRef object;
@@ -41,7 +34,6 @@ struct LinedValue {
   // A finished container is a value, converted without a call.
   LinedValue(LinedContainer&& container)
       : object(std::move(container.object)), node(container.node) {}
-  LinedValue(LinedSeq&& seq) : object(std::move(seq.items)), node(seq.node) {}
 };
 
 // Builds what PyBuilder builds and records, for each value, its parent, its key and its line.
@@ -49,7 +41,7 @@ class LineBuilder {
  public:
   using Value = LinedValue;
   using Map = LinedContainer;
-  using Seq = LinedSeq;
+  using Seq = LinedContainer;
 
   LineBuilder(PyObject* input, std::string_view bytes) : objects_(input, bytes) {}
 
@@ -61,7 +53,7 @@ class LineBuilder {
   }
   void seq_push(const Seq& seq, Value&& value) {
     records_.attach(value.node, seq.node, nullptr, seq.entry_line);
-    objects_.seq_push(seq.items, std::move(value.object));
+    objects_.seq_push(seq.object, std::move(value.object));
   }
   bool map_has_key(const Map& map, const Value& key) {
     return objects_.map_has_key(map.object, key.object);
@@ -82,7 +74,6 @@ class LineBuilder {
   }
   std::string describe_key(const Value& key) { return objects_.describe_key(key.object); }
   void report_line(LinedContainer& container, std::uint64_t line) { container.entry_line = line; }
-  void report_line(LinedSeq& seq, std::uint64_t line) { seq.entry_line = line; }
 
   LineRecords take_records() { return std::move(records_); }
 

@@ -62,29 +62,7 @@ PyBuilder::Map PyBuilder::new_map() {
 }
 
 PyBuilder::Seq PyBuilder::new_seq() {
-  return Seq(this, item_count_);
-}
-
-void PyBuilder::grow_items() {
-  const std::size_t capacity = 2 * item_capacity_;
-  auto grown = std::make_unique_for_overwrite<PyObject*[]>(capacity);
-  std::memcpy(grown.get(), items_, item_count_ * sizeof(PyObject*));
-  heap_items_ = std::move(grown);
-  items_ = heap_items_.get();
-  item_capacity_ = capacity;
-}
-
-// On failure the items stay on the stack, owned by the sequence, which releases them when
-// dropped.
-PyRef PyBuilder::finish_seq(std::size_t start) {
-  const std::size_t count = item_count_ - start;
-  PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(count)));
-  for (std::size_t i = 0; i < count; ++i) {
-    // Steals the reference; cannot fail on a new list's own index.
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), items_[start + i]);
-  }
-  item_count_ = start;
-  return list;
+  return checked(PyList_New(0));
 }
 
 void PyBuilder::insert_failed(const char* call) {

@@ -5,9 +5,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,39 +18,6 @@
 
 namespace corvane {
 
-class PyBuilder;
-
-// A sequence under construction. Its items wait on the builder's item stack, above those of
-// every sequence opened before it and still open, and become a list of their final size when
-// it is finished (converted to a value): nested sequences are finished before their parents
-// take another item, so a sequence's items are always the top of the stack. Dropping an
-// unfinished sequence releases its items and those of any sequence opened after it.
-class PySeq {
- public:
-  PySeq() = default;
-  PySeq(PyBuilder* builder, std::size_t start) : builder_(builder), start_(start) {}
-  PySeq(PySeq&& other) noexcept
-      : builder_(std::exchange(other.builder_, nullptr)), start_(other.start_) {}
-  PySeq& operator=(PySeq&& other) noexcept {
-    PySeq(std::move(other)).swap(*this);
-    return *this;
-  }
-  PySeq(const PySeq&) = delete;
-  PySeq& operator=(const PySeq&) = delete;
-  ~PySeq();
-
-  // The finished list.
-  operator PyRef() &&;
-  void swap(PySeq& other) noexcept {
-    std::swap(builder_, other.builder_);
-    std::swap(start_, other.start_);
-  }
-
- private:
-  PyBuilder* builder_ = nullptr;  // null once finished or moved from
-  std::size_t start_ = 0;         // the stack position of the first item
-};
-
 // Builds Python objects directly. The flags only select the parser instantiation: every
 // operation behaves the same in all four. Its state lasts one call: the key cache, the items
 // of the open sequences and where non-ASCII text was last cut from the input.
@@ -60,14 +25,11 @@ class PyBuilder {
  public:
   using Value = PyRef;
   using Map = PyRef;
-  using Seq = PySeq;
+  using Seq = PyRef;
 
   // `input` is the str whose UTF-8 bytes start at `bytes`: strings that stand in the input
   // are cut out of it rather than decoded from those bytes again.
   PyBuilder(PyObject* input, std::string_view bytes);
-  PyBuilder(const PyBuilder&) = delete;
-  PyBuilder& operator=(const PyBuilder&) = delete;
-  ~PyBuilder() { drop_items(0); }
 
   Map new_map();
   Seq new_seq();
@@ -78,10 +40,9 @@ class PyBuilder {
     Py_DECREF(key.release());
     Py_DECREF(value.release());
   }
-  // The stack takes the reference once it has room for it.
-  void seq_push(const Seq&, Value&& value) {
-    if (item_count_ == item_capacity_) grow_items();
-    items_[item_count_++] = value.release();
+  void seq_push(const Seq& seq, Value&& value) {
+    if (PyList_Append(seq.get(), value.get()) != 0) insert_failed("PyList::append");
+    Py_DECREF(value.release());
   }
   bool map_has_key(const Map& map, const Value& key);
   Value null_value() { return PyRef::borrow(Py_None); }
@@ -100,7 +61,6 @@ class PyBuilder {
   std::string describe_key(const Value& key);
   // Lines are not kept: `load` pays nothing for the reports.
   CORVANE_ALWAYS_INLINE void report_line(const PyRef&, std::uint64_t) {}
-  CORVANE_ALWAYS_INLINE void report_line(const PySeq&, std::uint64_t) {}
 
  private:
   // A slice of the input is copied from the input str as it is; decoding its UTF-8 bytes
@@ -127,24 +87,7 @@ class PyBuilder {
   static bool is_ascii(std::string_view text);
   [[noreturn]] static void insert_failed(const char* call);
 
-  friend class PySeq;
-  PyRef finish_seq(std::size_t start);
-  void grow_items();
-  void drop_items(std::size_t start) {
-    for (std::size_t i = start; i < item_count_; ++i) Py_DECREF(items_[i]);
-    if (start < item_count_) item_count_ = start;
-  }
-
   KeyCache keys_;
-  // The items of the open sequences, owned. A plain buffer: a push is the hot path of long
-  // flow sequences, and std::vector's was not inlined. Small documents never leave the
-  // builder's own slots, so a call need not allocate for them.
-  static constexpr std::size_t kInlineItems = 32;
-  std::array<PyObject*, kInlineItems> inline_items_;
-  std::unique_ptr<PyObject*[]> heap_items_;
-  PyObject** items_ = inline_items_.data();
-  std::size_t item_count_ = 0;
-  std::size_t item_capacity_ = kInlineItems;
   PyObject* input_;  // borrowed
   const char* bytes_;
   std::size_t size_;
@@ -156,16 +99,6 @@ class PyBuilder {
   const char* cursor_;
   Py_ssize_t cursor_index_ = 0;
 };
-
-inline PySeq::~PySeq() {
-  if (builder_ != nullptr) builder_->drop_items(start_);
-}
-
-inline PySeq::operator PyRef() && {
-  PyRef list = builder_->finish_seq(start_);
-  builder_ = nullptr;
-  return list;
-}
 
 template <bool Strict, bool Yaml11Bools>
 class PySink : public PyBuilder {
