@@ -19,8 +19,8 @@
 namespace corvane {
 
 // Builds Python objects directly. The flags only select the parser instantiation: every
-// operation behaves the same in all four. Its state lasts one call: the key cache, the items
-// of the open sequences and where non-ASCII text was last cut from the input.
+// operation behaves the same in all four. Its state lasts one call: the key cache and where
+// non-ASCII text was last cut from the input.
 class PyBuilder {
  public:
   using Value = PyRef;
