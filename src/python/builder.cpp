@@ -1,6 +1,7 @@
 // The sink that builds Python objects: shared by both extension modules, whose parsers build
 // values the same way.
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -48,13 +49,12 @@ PyRef take_error_description() {
   return description;
 }
 
-PyBuilder::PyBuilder(PyObject* input, std::string_view bytes) {
-  // Only in an ASCII string is every character one byte, so byte offsets are indices.
-  if (PyUnicode_GetLength(input) == static_cast<Py_ssize_t>(bytes.size())) {
-    ascii_input_ = input;
-    ascii_bytes_ = bytes.data();
-    ascii_size_ = bytes.size();
-  }
+PyBuilder::PyBuilder(PyObject* input, std::string_view bytes)
+    : input_(input), bytes_(bytes.data()), size_(bytes.size()), cursor_(bytes.data()) {
+  const auto characters = static_cast<std::size_t>(PyUnicode_GetLength(input));
+  ascii_ = characters == bytes.size();
+  // Where non-ASCII text is rare, counting characters would cost more than copying saves.
+  copies_wide_text_ = bytes.size() - characters >= bytes.size() / kWideShare;
 }
 
 PyBuilder::Map PyBuilder::new_map() {
@@ -88,18 +88,71 @@ PyBuilder::Value PyBuilder::make_value(Scalar&& scalar) {
   return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-// A slice of an ASCII input is copied as it is; decoding the bytes would check each one
-// again. Text from elsewhere, or from a non-ASCII input, is decoded.
-PyBuilder::Value PyBuilder::make_str(std::string_view text) {
-  const auto address = reinterpret_cast<std::uintptr_t>(text.data());
-  const auto base = reinterpret_cast<std::uintptr_t>(ascii_bytes_);
-  if (ascii_input_ != nullptr && !text.empty() && address >= base &&
-      address - base + text.size() <= ascii_size_) {
-    const auto start = static_cast<Py_ssize_t>(address - base);
-    return checked(
-        PyUnicode_Substring(ascii_input_, start, start + static_cast<Py_ssize_t>(text.size())));
-  }
+PyBuilder::Value PyBuilder::make_decoded_str(std::string_view text) {
   return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+PyBuilder::Value PyBuilder::make_substring(Py_ssize_t start, Py_ssize_t end) {
+  return checked(PyUnicode_Substring(input_, start, end));
+}
+
+// Text of an input with many non-ASCII characters. Text that is not ASCII is copied out of
+// the str rather than decoded, which needs the index of its first character: the characters
+// since the last copy are counted. ASCII text is decoded: a copy out of a wider str would have
+// to narrow it again, which the decoder's ASCII loop does faster.
+PyBuilder::Value PyBuilder::make_wide_str(std::string_view text) {
+  if (is_ascii(text)) return make_decoded_str(text);
+  const Py_ssize_t start = index_of(text.data());
+  return make_substring(start, index_of(text.data() + text.size()));
+}
+
+namespace {
+
+// The characters of a UTF-8 text that starts and ends on character boundaries: its bytes
+// that do not continue a character (10xxxxxx), eight at a time.
+std::size_t count_characters(const char* begin, const char* end) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  std::size_t size = static_cast<std::size_t>(end - begin);
+  std::size_t continuations = 0;
+  const char* p = begin;
+  for (; size >= 8; p += 8, size -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    // One bit a byte, moved to the byte's low end and summed by a multiplication (a
+    // population count instruction is not in the baseline x86-64 set).
+    const std::uint64_t marks = (word & ~(word << 1) & kHighBits) >> 7;
+    continuations += static_cast<std::size_t>((marks * 0x0101010101010101ULL) >> 56);
+  }
+  for (; size > 0; ++p, --size) {
+    continuations += (static_cast<unsigned char>(*p) & 0xC0) == 0x80;
+  }
+  return static_cast<std::size_t>(end - begin) - continuations;
+}
+
+}  // namespace
+
+bool PyBuilder::is_ascii(std::string_view text) {
+  std::uint64_t high = 0;
+  const char* p = text.data();
+  std::size_t size = text.size();
+  for (; size >= 8; p += 8, size -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    high |= word;
+  }
+  for (; size > 0; ++p, --size) high |= static_cast<unsigned char>(*p);
+  return (high & 0x8080808080808080ULL) == 0;
+}
+
+// The index of the character that starts at `byte`, counted from the last one asked for.
+Py_ssize_t PyBuilder::index_of(const char* byte) {
+  if (byte >= cursor_) {
+    cursor_index_ += static_cast<Py_ssize_t>(count_characters(cursor_, byte));
+  } else {
+    cursor_index_ -= static_cast<Py_ssize_t>(count_characters(byte, cursor_));
+  }
+  cursor_ = byte;
+  return cursor_index_;
 }
 
 PyBuilder::Value PyBuilder::make_key(Scalar&& scalar) {

@@ -19,15 +19,16 @@
 namespace corvane {
 
 // Builds Python objects directly. The flags only select the parser instantiation: every
-// operation behaves the same in all four. Its only state is the per-call key cache.
+// operation behaves the same in all four. Its state lasts one call: the key cache and where
+// non-ASCII text was last cut from the input.
 class PyBuilder {
  public:
   using Value = PyRef;
   using Map = PyRef;
   using Seq = PyRef;
 
-  // `input` is the str whose UTF-8 bytes start at `bytes`; an ASCII input lets strings be
-  // cut out of it directly instead of being decoded from those bytes.
+  // `input` is the str whose UTF-8 bytes start at `bytes`: strings that stand in the input
+  // are cut out of it rather than decoded from those bytes again.
   PyBuilder(PyObject* input, std::string_view bytes);
 
   Map new_map();
@@ -62,13 +63,41 @@ class PyBuilder {
   CORVANE_ALWAYS_INLINE void report_line(const PyRef&, std::uint64_t) {}
 
  private:
-  Value make_str(std::string_view text);
+  // A slice of the input is copied from the input str as it is; decoding its UTF-8 bytes
+  // would check each one again. Text from elsewhere (decoded escapes) is decoded.
+  Value make_str(std::string_view text) {
+    const auto address = reinterpret_cast<std::uintptr_t>(text.data());
+    const auto base = reinterpret_cast<std::uintptr_t>(bytes_);
+    if (text.empty() || address < base || address - base + text.size() > size_) {
+      return make_decoded_str(text);
+    }
+    if (!ascii_) {
+      return copies_wide_text_ ? make_wide_str(text) : make_decoded_str(text);
+    }
+    const auto start = static_cast<Py_ssize_t>(address - base);
+    return make_substring(start, start + static_cast<Py_ssize_t>(text.size()));
+  }
+  Value make_decoded_str(std::string_view text);
+  Value make_wide_str(std::string_view text);
+  Value make_substring(Py_ssize_t start, Py_ssize_t end);
+  // Non-ASCII text is copied out of the input when at least this share of the input's bytes
+  // (one in so many) continue a character (bench/README.md has the figures).
+  static constexpr std::size_t kWideShare = 16;
+  Py_ssize_t index_of(const char* byte);
+  static bool is_ascii(std::string_view text);
   [[noreturn]] static void insert_failed(const char* call);
 
   KeyCache keys_;
-  PyObject* ascii_input_ = nullptr;  // borrowed; null unless every character is ASCII
-  const char* ascii_bytes_ = nullptr;
-  std::size_t ascii_size_ = 0;
+  PyObject* input_;  // borrowed
+  const char* bytes_;
+  std::size_t size_;
+  bool ascii_;             // every character is one byte, so byte offsets are indices
+  bool copies_wide_text_;  // non-ASCII text is copied out of the input, not decoded
+  // In a non-ASCII input, a byte that starts a character and that character's index. Values
+  // come in document order, so moving it from one string to the next counts the input's
+  // characters about once in all.
+  const char* cursor_;
+  Py_ssize_t cursor_index_ = 0;
 };
 
 template <bool Strict, bool Yaml11Bools>
