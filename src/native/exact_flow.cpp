@@ -31,9 +31,11 @@ bool fetch_error_classes() {
   if (parse_error_class != nullptr) return true;
   PyRef module = PyRef::steal(PyImport_ImportModule("_corvane"));
   if (!module) return false;
+  // Each lookup is checked before the next: none may run with an error pending.
   PyRef parse = PyRef::steal(PyObject_GetAttrString(module.get(), "ParseError"));
+  if (!parse) return false;
   PyRef unsupported = PyRef::steal(PyObject_GetAttrString(module.get(), "UnsupportedFeatureError"));
-  if (!parse || !unsupported) return false;
+  if (!unsupported) return false;
   parse_error_class = parse.release();
   unsupported_error_class = unsupported.release();
   return true;
