@@ -136,3 +136,36 @@ def test_a_failed_allocation_at_each_point_of_a_load_leaves_the_interpreter_usab
     counts = dict(eval(run.stdout))
     assert set(counts) <= OUT_OF_MEMORY | {"value"}, counts
     assert counts.get("corvane.InternalError", 0) > 0, counts
+
+
+# The internal error names the operation that failed and, where the interpreter's error is
+# still pending, that error too.
+EACH_ALLOCATION_MESSAGES = textwrap.dedent("""
+    import itertools, _corvane, _testcapi
+    text = "a:\\n  - 1\\n  - x: [y, 2.5, {k: true}]\\nb: {c: [d, e, f, g, h]}\\n"
+    messages, clean = set(), 0
+    for failing in itertools.count():
+        _testcapi.set_nomemory(failing, failing + 1)
+        try:
+            _corvane.load(text)
+        except BaseException as exc:
+            _testcapi.remove_mem_hooks()
+            if type(exc).__name__ == "InternalError":
+                messages.add(str(exc))
+            clean = 0
+        else:
+            _testcapi.remove_mem_hooks()
+            clean += 1
+            if clean == 200:
+                break
+    print(sorted(messages))
+""")
+
+
+@pytest.mark.skipif(not HAS_TESTCAPI, reason="the interpreter has no _testcapi")
+def test_the_internal_error_of_a_failed_allocation_names_the_call_and_the_error():
+    run = subprocess.run([sys.executable, "-c", EACH_ALLOCATION_MESSAGES],
+                         capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stderr[-2000:]
+    assert eval(run.stdout) == ["PyDict::set_item failed: MemoryError", "PyList::append failed: MemoryError",
+                                "Python API call failed"]

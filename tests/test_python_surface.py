@@ -227,3 +227,27 @@ def test_module_holds_its_name_list_by_one_reference():
     env = dict(os.environ, PYTHONPATH=os.path.dirname(_corvane.__file__))
     run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, timeout=120, check=True)
     assert run.stdout == f"2 {NAMES}\n"
+
+
+# corvane._native raises the errors of `_corvane`, fetched at its first call in a process: a
+# fetch that fails is raised from that call, not carried on with a missing class.
+@pytest.mark.parametrize("entry, replacement, expected", [
+    pytest.param("load_with_lines", "None", "ModuleNotFoundError: import of _corvane halted; None in sys.modules",
+                 id="lines-module-missing"),
+    pytest.param("load_with_lines", "types.SimpleNamespace(UnsupportedFeatureError=ValueError)",
+                 "AttributeError: 'types.SimpleNamespace' object has no attribute 'ParseError'",
+                 id="lines-parse-error-missing"),
+    pytest.param("_load_exact_flow", "None", "ModuleNotFoundError: import of _corvane halted; None in sys.modules",
+                 id="exact-flow-module-missing"),
+    pytest.param("_load_exact_flow", "types.SimpleNamespace(UnsupportedFeatureError=ValueError)",
+                 "AttributeError: 'types.SimpleNamespace' object has no attribute 'ParseError'",
+                 id="exact-flow-parse-error-missing"),
+])
+def test_native_entry_raises_when_the_error_classes_cannot_be_fetched(entry, replacement, expected):
+    if not hasattr(_native, entry):
+        pytest.skip(f"corvane._native has no {entry} in this build")
+    code = (f"import sys, types\nfrom corvane import _native\nsys.modules['_corvane'] = {replacement}\n"
+            f"for _ in range(2):\n    try:\n        print(_native.{entry}('a: [1]'))\n"
+            "    except Exception as exc:\n        print(f'{type(exc).__name__}: {exc}')\n")
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120, check=True)
+    assert run.stdout == f"{expected}\n{expected}\n"
