@@ -384,6 +384,23 @@ int simple_escape(char c) {
     default: return -1;
   }
 }
+
+// The code point that a letter escape stands for (\N, \_, \L, \P); 0 for any other letter.
+std::uint32_t named_escape(char c) {
+  switch (c) {
+    case 'N': return 0x85;
+    case '_': return 0xA0;
+    case 'L': return 0x2028;
+    case 'P': return 0x2029;
+    default: return 0;
+  }
+}
+
+// The number of hex digits after \x, \u or \U; 0 for any other letter.
+int hex_escape_digits(char c) {
+  return c == 'x' ? 2 : c == 'u' ? 4 : c == 'U' ? 8 : 0;
+}
+
 // Room for the decoded text of one quoted scalar. Short texts are written into a buffer that
 // each thread keeps from scalar to scalar, which saves an allocation and a release per decoded
 // scalar; a longer one gets a buffer of its own, which its scalar takes.
@@ -474,22 +491,14 @@ std::optional<Scalar> read_escaped(std::string_view text, std::size_t backslash,
     if (const int simple = simple_escape(c); simple >= 0) {
       *write++ = static_cast<char>(simple);
     } else {
-      std::uint32_t code_point;
-      switch (c) {
-        case 'N': code_point = 0x85; break;
-        case '_': code_point = 0xA0; break;
-        case 'L': code_point = 0x2028; break;
-        case 'P': code_point = 0x2029; break;
-        case 'x':
-        case 'u':
-        case 'U': {
-          // A hex digit is never a quote, so the digits end before the closing quote.
-          auto read = read_hex(text, pos, c == 'x' ? 2 : c == 'u' ? 4 : 8, 0);
-          if (!read) return std::nullopt;
-          code_point = *read;
-          break;
-        }
-        default: return std::nullopt;
+      std::uint32_t code_point = named_escape(c);
+      if (code_point == 0) {
+        const int digits = hex_escape_digits(c);
+        if (digits == 0) return std::nullopt;
+        // A hex digit is never a quote, so the digits end before the closing quote.
+        auto read = read_hex(text, pos, digits, 0);
+        if (!read) return std::nullopt;
+        code_point = *read;
       }
       write = put_utf8(write, code_point);
     }
@@ -519,25 +528,17 @@ Result<Scalar> decode_escapes(std::string_view content, std::uint64_t line) {
       *write++ = static_cast<char>(simple);
       continue;
     }
-    std::uint32_t code_point;
-    switch (c) {
-      case 'N': code_point = 0x85; break;
-      case '_': code_point = 0xA0; break;
-      case 'L': code_point = 0x2028; break;
-      case 'P': code_point = 0x2029; break;
-      case 'x':
-      case 'u':
-      case 'U': {
-        auto read = read_hex(content, pos, c == 'x' ? 2 : c == 'u' ? 4 : 8, line);
-        if (!read) return unexpected(std::move(read.error()));
-        code_point = *read;
-        break;
-      }
-      default: {
+    std::uint32_t code_point = named_escape(c);
+    if (code_point == 0) {
+      const int digits = hex_escape_digits(c);
+      if (digits == 0) {
         std::size_t length =
             std::min(utf8_length(static_cast<unsigned char>(c)), content.size() - pos + 1);
         return bad_escape(line, content.substr(pos - 1, length));
       }
+      auto read = read_hex(content, pos, digits, line);
+      if (!read) return unexpected(std::move(read.error()));
+      code_point = *read;
     }
     write = put_utf8(write, code_point);
   }
