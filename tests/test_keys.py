@@ -63,6 +63,22 @@ def test_keys_differing_in_one_byte_stay_apart(length):
         {key: n for n, key in enumerate(keys)}
 
 
+# Quoted keys whose text is decoded (escapes, doubled single quotes) are distinct keys even when
+# they agree in length and in their first and last eight characters, one right after another.
+@pytest.mark.parametrize("text, expected", [
+    pytest.param('"abcdefgh\\tA\\tijklmnop": 1\n"abcdefgh\\tB\\tijklmnop": 2',
+                 {"abcdefgh\tA\tijklmnop": 1, "abcdefgh\tB\tijklmnop": 2}, id="block-double"),
+    pytest.param("'abcdefgh''A''ijklmnop': 1\n'abcdefgh''B''ijklmnop': 2",
+                 {"abcdefgh'A'ijklmnop": 1, "abcdefgh'B'ijklmnop": 2}, id="block-single"),
+    pytest.param('{"abcdefgh\\nA\\nijklmnop": 1, "abcdefgh\\nB\\nijklmnop": 2}',
+                 {"abcdefgh\nA\nijklmnop": 1, "abcdefgh\nB\nijklmnop": 2}, id="flow-double"),
+    pytest.param('- "abcdefgh\\x41ijklmnop": 1\n  "abcdefgh\\x42ijklmnop": 2\n  "abcdefgh\\x41ijklmnop": 3',
+                 [{"abcdefghAijklmnop": 3, "abcdefghBijklmnop": 2}], id="repeated-after-another"),
+])
+def test_decoded_keys_alike_at_both_ends_stay_apart(text, expected):
+    assert_loads(text, expected)
+
+
 # A block key that repeats is taken from the cache by its source text instead of being typed
 # again: it must come back as the same key whatever the spelling, the type, the flags, and
 # whatever flow keys with the same bytes the document holds.
