@@ -154,9 +154,9 @@ class Recorder {
     return value;
   }
   Value scalar_value(Op op, Scalar&& scalar, std::uint32_t source = 0) {
-    RecordedScalar kept{scalar.kind(),     scalar.is_owned(), scalar.as_bool(), scalar.as_int(),
-                        scalar.as_float(), scalar.as_str(),   std::string()};
-    if (scalar.kind() == Scalar::Kind::Str && scalar.is_owned()) {
+    RecordedScalar kept{scalar.kind(),     scalar.is_decoded(), scalar.as_bool(), scalar.as_int(),
+                        scalar.as_float(), scalar.as_str(),     std::string()};
+    if (scalar.kind() == Scalar::Kind::Str && scalar.is_decoded()) {
       kept.text = std::string(scalar.as_str());
     }
     r_.scalars.push_back(std::move(kept));

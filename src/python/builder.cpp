@@ -83,7 +83,7 @@ PyBuilder::Value PyBuilder::make_value(Scalar&& scalar) {
     case Scalar::Kind::Float: return checked(PyFloat_FromDouble(scalar.as_float()));
     case Scalar::Kind::Str: break;
   }
-  if (!scalar.is_owned()) return make_str(scalar.as_str());
+  if (!scalar.is_decoded()) return make_str(scalar.as_str());
   std::string_view text = scalar.as_str();
   return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
@@ -156,8 +156,9 @@ Py_ssize_t PyBuilder::index_of(const char* byte) {
 }
 
 PyBuilder::Value PyBuilder::make_key(Scalar&& scalar) {
-  // Decoded quoted keys own their text, which dies with the scalar: those are not cached.
-  if (scalar.kind() != Scalar::Kind::Str || scalar.is_owned() ||
+  // The text of a decoded quoted key lasts only until the next quoted scalar is decoded (or
+  // dies with the scalar): those keys are not cached.
+  if (scalar.kind() != Scalar::Kind::Str || scalar.is_decoded() ||
       scalar.as_str().size() > KeyCache::kMaxKeyLength) {
     return make_value(std::move(scalar));
   }

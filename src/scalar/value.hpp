@@ -47,23 +47,20 @@ class Scalar {
   }
   // The first `size` bytes of `buffer`.
   static Scalar owned(TextBuffer buffer, std::size_t size) {
-    Scalar s(Kind::Str);
-    s.view_ = std::string_view(buffer.get(), size);
+    Scalar s = decoded(std::string_view(buffer.get(), size));
     s.owned_ = std::move(buffer);
-    s.decoded_ = true;
     return s;
   }
   // Decoded text that lives in the thread's reused buffer.
   static Scalar decoded(std::string_view text) {
-    Scalar s(Kind::Str);
-    s.view_ = text;
+    Scalar s = view(text);
     s.decoded_ = true;
     return s;
   }
 
   Kind kind() const { return kind_; }
   // Whether the text was decoded, so is not a view into the input.
-  bool is_owned() const { return decoded_; }
+  bool is_decoded() const { return decoded_; }
   bool as_bool() const { return bool_; }
   std::int64_t as_int() const { return int_; }
   double as_float() const { return float_; }
