@@ -16,7 +16,7 @@ trap 'rm -rf "$work"' EXIT
 python -m pip wheel -q --disable-pip-version-check --no-deps -w "$work/wheel" \
   --config-settings=build-dir="$work/build" \
   --config-settings=cmake.define.CORVANE_PORTABLE_FLOAT=ON \
-  --config-settings=cmake.define.CORVANE_TEST_HOOKS=OFF .
+  .
 shopt -s nullglob
 wheels=("$work"/wheel/*.whl)
 if [[ ${#wheels[@]} -ne 1 || "$(basename "${wheels[0]}")" != corvane-*-cp310-abi3-*.whl ]]; then

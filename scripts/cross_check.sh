@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Same results on every processor. Builds the digest driver (tests/cross/digest.cpp) for
-# x86-64 with its vector path and with the portable path forced, and, statically, for aarch64
-# (NEON) and s390x (big-endian), which run under qemu-user. Each build first checks its byte
+# Same results on every processor. Builds the digest driver (tests/cross/digest.cpp, the CMake
+# target corvane_digest) for x86-64 with its vector path and with the portable path forced, and,
+# through the toolchain files in cmake/toolchains, statically for aarch64 (NEON) and s390x
+# (big-endian), which run under qemu-user. Each build first checks its byte
 # searches against plain loops, then prints the digest or the error of every input under each
 # of the four flag sets; every output must equal the x86-64 one.
 #
@@ -44,26 +45,24 @@ python3 tests/cross/generate.py "$OUT/generated.bin" 4000
 inputs+=("%$OUT/generated.bin")
 
 # --- Builds -----------------------------------------------------------------------------------
-SOURCES=(src/text/utf8.cpp src/scalar/scalar.cpp src/flow/flow.cpp src/parser/feed/feed.cpp
-         src/parser/scan/scan.cpp src/parser/block/block.cpp tests/cross/digest.cpp)
-FLAGS=(-std=c++23 -O2 -Wall -Wextra -Wpedantic -Werror -Isrc)
-build() {  # NAME COMPILER EXTRA-FLAGS...
-  local name=$1 compiler=$2
-  shift 2
-  "$compiler" "${FLAGS[@]}" "$@" "${SOURCES[@]}" -o "$OUT/digest_$name"
+generator=$(command -v ninja >/dev/null && echo Ninja || echo "Unix Makefiles")
+build() {  # NAME [CMAKE-ARGUMENTS...]: the digest driver, built into $OUT/NAME
+  local name=$1
+  shift
+  cmake -S . -B "$OUT/$name" -G "$generator" -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON \
+    -DCORVANE_PYTHON_MODULES=OFF -DCORVANE_CHECKS=ON "$@" >/dev/null
+  cmake --build "$OUT/$name" --target corvane_digest -j 2 >/dev/null
 }
-build native "${CXX:-g++}" &
-build portable "${CXX:-g++}" -DCORVANE_PORTABLE &
-wait
-build aarch64 aarch64-linux-gnu-g++ -static &
-build s390x s390x-linux-gnu-g++ -static &
-wait
+build native
+build portable -DCORVANE_PORTABLE_BYTES=ON
+build aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake
+build s390x -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/s390x-linux-gnu.cmake
 
 # --- Runs and comparisons ---------------------------------------------------------------------
 run() {  # NAME [RUNNER]
   local name=$1
   shift
-  "$@" "$OUT/digest_$name" --self-test "${inputs[@]}" >"$OUT/$name.out"
+  "$@" "$OUT/$name/tests/corvane_digest" --self-test "${inputs[@]}" >"$OUT/$name.out"
 }
 run native
 run portable

@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 flags="-O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=undefined"
 generator=$(command -v ninja >/dev/null && echo Ninja || echo "Unix Makefiles")
 cmake -S . -B build/sanitize -G "$generator" -DCMAKE_BUILD_TYPE=Debug -DCORVANE_WERROR=ON \
+  -DCORVANE_TEST_HOOKS=ON \
   -DPython_EXECUTABLE="$(command -v python)" \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build build/sanitize -j "$(nproc)"
@@ -20,17 +21,5 @@ export CORVANE_SANITIZED=1
 # The interpreter's own allocator would hide a read past the end of a string's buffer from
 # AddressSanitizer; the system allocator gives every buffer its guard zones.
 export PYTHONMALLOC=malloc
-# The package finds corvane._native beside its Python files: a copy of the package made of links
-# to those files and to the sanitized module takes the place of the installed one.
-package="$PWD/build/sanitize/package"
-rm -rf "$package"
-mkdir -p "$package/corvane"
-ln -s "$PWD"/python/corvane/* "$package/corvane/"
-ln -s "$PWD"/build/sanitize/_native.*so "$package/corvane/"
-export PYTHONPATH="$PWD/build/sanitize:$package${PYTHONPATH:+:$PYTHONPATH}"
-python -c 'import _corvane, sys; assert _corvane.__file__.startswith(sys.argv[1]), _corvane.__file__' \
-  "$PWD/build/sanitize"
-python -c 'import corvane._native as n, sys; assert n.__file__.startswith(sys.argv[1]), n.__file__' \
-  "$package"
 # The slow tests build Corvane again for themselves (the pre-commit hook), not this build.
-python -m pytest -q -p no:cacheprovider -m "not slow" tests "$@"
+scripts/with_build.sh build/sanitize python -m pytest -q -p no:cacheprovider -m "not slow" tests "$@"

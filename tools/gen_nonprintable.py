@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Writes src/flow/nonprintable.inc: the code point ranges that Python's str.isprintable()
+"""Writes src/text/nonprintable.inc: the code point ranges that Python's str.isprintable()
 rejects (general categories Cc, Cf, Cs, Co, Cn, Zl, Zp, and Zs other than the space), used
-to escape text quoted in error messages.
+to escape text quoted in error messages and in the writer's double-quoted strings.
 
 The table is tied to one Unicode version; run this with a Python whose unicodedata has that
 version (Python 3.11 ships Unicode 14.0.0):
@@ -14,7 +14,7 @@ import sys
 import unicodedata
 
 UNICODE_VERSION = "14.0.0"
-OUTPUT = pathlib.Path(__file__).resolve().parents[1] / "src" / "flow" / "nonprintable.inc"
+OUTPUT = pathlib.Path(__file__).resolve().parents[1] / "src" / "text" / "nonprintable.inc"
 
 
 def nonprintable_ranges():

@@ -137,10 +137,6 @@ constexpr std::array<bool, 256> make_number_chars() {
 }
 constexpr std::array<bool, 256> kNumberChars = make_number_chars();
 
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 // Whether `text`, which passed the structural checks of a plain scalar, reads back as this
 // string: under the loader's typing with either boolean setting, and under YAML 1.1's.
 bool types_as_string(std::string_view text) {

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "text/chars.hpp"
+
 namespace corvane::decimal {
 
 // An unsigned integer of 32-bit limbs, least significant first. The capacity covers every
@@ -108,10 +110,6 @@ class BigInteger {
 // past the 800th only matter as "some nonzero digit follows", which one more digit 1 stands for.
 inline constexpr std::size_t kMaxDigits = 800;
 inline constexpr std::uint64_t kInfinityBits = 0x7FF0000000000000;
-
-inline bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
 
 // The value D * 10^E of the text, checked against the midpoints of an estimated double.
 class DecimalValue {

@@ -113,10 +113,6 @@ bool try_integer(std::string_view text, std::int64_t& out) {
   return true;
 }
 
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 // Accepts [+-]? (digits ('.' digits*)? | '.' digits) ([eE] [+-]? digits)? and nothing else.
 bool is_decimal_float(std::string_view text) {
   std::size_t i = 0, n = text.size();

@@ -12,6 +12,9 @@ namespace corvane {
 inline bool is_blank(char c) {
   return c == ' ' || c == '\t';
 }
+inline bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 inline bool is_printable_ascii(char c) {
   return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x7F;
 }

@@ -14,7 +14,7 @@ struct CodePointRange {
 
 // The ranges that str.isprintable() rejects, in ascending order (tools/gen_nonprintable.py).
 inline constexpr CodePointRange kNonPrintable[] = {
-#include "flow/nonprintable.inc"
+#include "text/nonprintable.inc"
 };
 
 // A binary search of the table; the writer keeps a bitmap of the first plane for its hot path.
