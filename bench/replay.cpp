@@ -18,7 +18,8 @@
 #include <vector>
 
 #include "parser/parser.hpp"
-#include "python/python.hpp"
+#include "python/builder.hpp"
+#include "python/errors.hpp"
 
 namespace {
 

@@ -28,7 +28,7 @@ python - "$wheel" <<'PY'
 import sys, zipfile
 names = set(zipfile.ZipFile(sys.argv[1]).namelist())
 needed = {"_corvane.abi3.so", "corvane/_native.abi3.so", "_corvane-stubs/__init__.pyi", "corvane/__init__.py", "corvane/__main__.py",
-          "corvane/cli.py", "corvane/py.typed"}
+          "corvane/cli/__init__.py", "corvane/py.typed"}
 missing = sorted(needed - names)
 if missing:
     sys.exit(f"{sys.argv[1]}: missing {', '.join(missing)}")

@@ -151,6 +151,15 @@ def test_usage_errors_exit_2(args, needle):
     assert result.stderr.startswith(b"usage: corvane ") and needle.encode() in result.stderr, result.stderr
 
 
+def test_help_shows_the_three_forms_of_the_command():
+    result = run("--help")
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert result.stdout.decode().splitlines()[:3] == [
+        "usage: corvane [--strict] [--yaml-1-1-bools] [--indent N] FILE",
+        "       corvane --check [--strict] [--yaml-1-1-bools] FILE...",
+        "       corvane --to-yaml [--indent N] FILE"]
+
+
 def test_console_script_and_version():
     script = pathlib.Path(sys.executable).with_name("corvane")
     result = run(EXAMPLES[0], command=(script,))

@@ -16,8 +16,8 @@ CLASSES = [corvane.CorvaneError, corvane.ParseError, corvane.UnsupportedFeatureE
 
 
 def test_reexports_are_the_extension_objects():
-    assert corvane.__all__ == [*_corvane.__all__, "dump", "load_with_lines", "load_file", "Lines",
-                               "Scalar", "Value", "Path"]
+    assert corvane.__all__ == [*_corvane.__all__, "InternalError", "dump", "load_with_lines", "load_file",
+                               "Lines", "Scalar", "Value", "Path"]
     for name in _corvane.__all__:
         assert getattr(corvane, name) is getattr(_corvane, name), name
     assert corvane.dump is corvane._native.dump

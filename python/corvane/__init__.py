@@ -2,8 +2,9 @@
 files use."""
 
 from _corvane import CorvaneError, ParseError, UnsupportedFeatureError, load
-from corvane._lines import Lines, load_file, load_with_lines
-from corvane._native import dump
+from corvane._files import load_file
+from corvane._lines import Lines, load_with_lines
+from corvane._native import InternalError, dump
 from corvane._types import Path, Scalar, Value
 
 __all__ = [
@@ -11,6 +12,7 @@ __all__ = [
     "CorvaneError",
     "ParseError",
     "UnsupportedFeatureError",
+    "InternalError",
     "dump",
     "load_with_lines",
     "load_file",

@@ -1,27 +1,20 @@
-"""Where values and errors come from: `load_with_lines` and its `Lines`, and `load_file`, whose
-errors name the file they are in."""
+"""Where values come from: `load_with_lines` and its `Lines`."""
 
 from __future__ import annotations
 
-import os
 import sys
 
 # The interpreter has loaded these at start-up already; `collections.abc` and `typing` would
 # cost `import corvane` several times what the extension does.
 from _collections_abc import Iterator, Mapping
 
-from _corvane import CorvaneError, ParseError, load
 from corvane._native import load_with_lines as _load_with_lines
 from corvane._types import Path, Value
 
 # Type checkers take any TYPE_CHECKING as true; at run time nothing below it is imported.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import TypeVar
-
     from corvane._native import LineTable
-
-    _Error = TypeVar("_Error", bound=CorvaneError)
 
 
 class Lines(Mapping[Path, int]):
@@ -59,35 +52,3 @@ def load_with_lines(input: str, strict: bool = False, yaml_1_1_bools: bool = Fal
     """`load`'s value, with the line of each of its values."""
     value, table = _load_with_lines(input, strict, yaml_1_1_bools)
     return value, Lines(table)
-
-
-def _error_in_file(cls: type[_Error], path: str, line: int, message: str) -> _Error:
-    """An error whose text starts "PATH:LINE: " and whose `path` is set; `line` and `message`
-    are read back from the text, as for the errors of `load`."""
-    error = cls(f"{path}:{line}: {message}")
-    vars(error)["_path"] = path
-    return error
-
-
-def decode_utf8(data: bytes, path: str) -> str:
-    """The text of a file's bytes; a ParseError naming the line and the byte where they stop
-    being UTF-8."""
-    try:
-        return data.decode("utf-8")
-    except UnicodeDecodeError as exc:
-        line = data.count(b"\n", 0, exc.start) + 1
-        raise _error_in_file(ParseError, path, line,
-                             f"not valid UTF-8: {exc.reason} (byte 0x{data[exc.start]:02x})") from None
-
-
-def load_file(path: str | os.PathLike[str], strict: bool = False, yaml_1_1_bools: bool = False) -> Value:
-    """Loads the UTF-8 file at `path`. Errors are `load`'s, with the path in front of their text
-    and in their `path` attribute; a file that cannot be read raises the usual OSError."""
-    name = os.fspath(path)
-    with open(name, "rb") as file:
-        data = file.read()
-    text = decode_utf8(data, name)
-    try:
-        return load(text, strict=strict, yaml_1_1_bools=yaml_1_1_bools)
-    except CorvaneError as exc:
-        raise _error_in_file(type(exc), name, exc.line, exc.message) from None

@@ -2,7 +2,10 @@
 from collections.abc import Iterator
 from typing import final
 
+from _corvane import CorvaneError
 from corvane._types import Path, Value
+
+class InternalError(BaseException): ...
 
 @final
 class LineTable:
@@ -15,3 +18,5 @@ class LineTable:
 def load_with_lines(input: str, strict: bool = False, yaml_1_1_bools: bool = False) -> tuple[Value, LineTable]: ...
 
 def dump(value: object, *, indent: int = 2, sort_keys: bool = False) -> str: ...
+
+def _error_in_file(cls: type[CorvaneError], path: str, line: int, message: str) -> CorvaneError: ...

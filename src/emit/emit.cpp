@@ -21,7 +21,8 @@
 #include <vector>
 
 #include "python/entry.hpp"
-#include "python/python.hpp"
+#include "python/builder.hpp"
+#include "python/errors.hpp"
 #include "scalar/scalar.hpp"
 #include "text/bytes.hpp"
 #include "text/printable.hpp"

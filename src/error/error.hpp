@@ -1,4 +1,19 @@
-// The error value that every parsing step returns instead of throwing.
+// The error value that every parsing step returns instead of throwing, and the two kinds of
+// failure that abandon a call instead.
+//
+// How failures travel:
+// - A document that is refused (not valid in the accepted language, or using a YAML feature
+//   that is left out) is a value: every parsing step returns its result or a LoadError, the
+//   first error ends the parse and travels up unchanged, and what was built is released on the
+//   way. The binding layer alone turns it into ParseError or UnsupportedFeatureError.
+// - A failure of the interpreter itself (no memory for an object, a refused insertion), a
+//   failed C++ allocation, or a document too large for a fixed-width table (CapacityExceeded)
+//   is a C++ exception that abandons the whole call. No input that fits in memory causes the
+//   first two. The binding layer catches every exception at its entry points, so none crosses
+//   into the interpreter: the first two become the internal error, the last an OverflowError.
+// - A Python error is pending only inside the binding layer: between the call into the
+//   interpreter that set it and the return of null to the interpreter, or while the internal
+//   error's message is made from it. The core never sees one.
 #pragma once
 
 #include <cstdint>
@@ -143,6 +158,11 @@ CORVANE_COLD inline unexpected<LoadError> syntax_error(std::uint64_t line, const
 CORVANE_COLD inline unexpected<LoadError> unsupported(std::uint64_t line, const char* message) {
   return unexpected(LoadError{ErrorKind::Unsupported, line, message});
 }
+
+// A document that does not fit a table with fixed-width fields; `message` is a constant text.
+struct CapacityExceeded {
+  const char* message;
+};
 
 inline constexpr const char* kTabMessage = "Tabs are not permitted; use 2-space indentation";
 inline constexpr const char* kMergeKeyMessage = "Merge keys (<<) are not supported in Corvane";

@@ -1,12 +1,8 @@
-// The entry point `load_with_lines`: arguments as `load` takes them, the same parse with a sink
-// that records lines, and the errors of `load`, raised as the same classes.
+// What load_with_lines returns: the value and the table of its lines.
 #include "lines/lines.hpp"
 
-#include <new>
-
-#include "error/error.hpp"
-#include "parser/parser.hpp"
-#include "python/entry.hpp"
+#include "parser/feed/feed.hpp"
+#include "parser/scan/scan.hpp"
 
 namespace corvane {
 
@@ -23,45 +19,14 @@ std::uint64_t first_content_line(std::string_view text) {
   return 1;
 }
 
-template <bool Strict, bool Yaml11Bools>
-Result<std::pair<PyRef, LineTable>> parse_with_lines(PyObject* input, std::string_view text) {
-  LineSink<Strict, Yaml11Bools> sink(input, text);
-  Parser<LineSink<Strict, Yaml11Bools>> parser(text, sink);
-  Result<LinedValue> root = parser.parse();
-  if (!root) return unexpected(std::move(root.error()));
-  LineTable table = LineTable::build(sink.take_records(), root->node, first_content_line(text));
-  return std::pair{std::move(root->object), std::move(table)};
-}
-
-PyObject* bind_and_load_with_lines(PyObject* args, PyObject* kwargs) {
-  const std::optional<LoadArguments> arguments =
-      bind_load_arguments(args, kwargs, "load_with_lines");
-  if (!arguments) return nullptr;
-  const std::optional<ErrorClasses> errors = fetch_error_classes();
-  if (!errors) return nullptr;
-  try {
-    auto result = dispatch_flags(*arguments, [&]<bool Strict, bool Yaml11Bools>() {
-      return parse_with_lines<Strict, Yaml11Bools>(arguments->input, arguments->text);
-    });
-    if (!result) {
-      raise_load_error(result.error(), errors->parse, errors->unsupported);
-      return nullptr;
-    }
-    PyRef table = PyRef::steal(wrap_line_table(std::move(result->second)));
-    if (!table) return nullptr;
-    return PyTuple_Pack(2, result->first.get(), table.get());
-  } catch (const TooManyLines&) {
-    PyErr_SetString(PyExc_OverflowError,
-                    "load_with_lines() keeps lines and values in 32-bit numbers; this document "
-                    "has more than 4294967294 of one of them");
-  }
-  return nullptr;
-}
-
 }  // namespace
 
-PyObject* load_with_lines_function(PyObject*, PyObject* args, PyObject* kwargs) {
-  return run_guarded([&] { return bind_and_load_with_lines(args, kwargs); });
+PyObject* finish_with_lines(LineBuilder& sink, LinedValue&& root) {
+  LineTable table =
+      LineTable::build(sink.take_records(), root.node, first_content_line(sink.text()));
+  PyRef wrapped = PyRef::steal(wrap_line_table(std::move(table)));
+  if (!wrapped) return nullptr;
+  return PyTuple_Pack(2, root.object.get(), wrapped.get());
 }
 
 }  // namespace corvane

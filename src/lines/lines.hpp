@@ -3,7 +3,8 @@
 // records where each value's entry began.
 #pragma once
 
-#include "python/python.hpp"
+#include "python/builder.hpp"
+#include "python/errors.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -43,7 +44,7 @@ class LineBuilder {
   using Map = LinedContainer;
   using Seq = LinedContainer;
 
-  LineBuilder(PyObject* input, std::string_view bytes) : objects_(input, bytes) {}
+  LineBuilder(PyObject* input, std::string_view bytes) : objects_(input, bytes), text_(bytes) {}
 
   Map new_map() { return Map{objects_.new_map(), records_.open(LineRecords::Kind::Map)}; }
   Seq new_seq() { return Seq{objects_.new_seq(), records_.open(LineRecords::Kind::Seq)}; }
@@ -76,10 +77,12 @@ class LineBuilder {
   void report_line(LinedContainer& container, std::uint64_t line) { container.entry_line = line; }
 
   LineRecords take_records() { return std::move(records_); }
+  std::string_view text() const { return text_; }
 
  private:
   PyBuilder objects_;
   LineRecords records_;
+  std::string_view text_;
 };
 
 template <bool Strict, bool Yaml11Bools>
@@ -90,7 +93,7 @@ class LineSink : public LineBuilder {
   using LineBuilder::LineBuilder;
 };
 
-// load_with_lines(input, strict=False, yaml_1_1_bools=False) -> (value, LineTable)
-PyObject* load_with_lines_function(PyObject* self, PyObject* args, PyObject* kwargs);
+// The value and its LineTable, as the tuple load_with_lines returns.
+PyObject* finish_with_lines(LineBuilder& sink, LinedValue&& root);
 
 }  // namespace corvane

@@ -4,7 +4,9 @@
 // as the object behind corvane.Lines.
 #pragma once
 
-#include "python/python.hpp"
+#include "error/error.hpp"
+#include "python/builder.hpp"
+#include "python/errors.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -14,8 +16,10 @@ namespace corvane {
 
 inline constexpr std::uint32_t kNoNode = 0xFFFFFFFF;
 
-// A document whose values or lines do not fit the 32-bit fields of a record.
-struct TooManyLines {};
+// Thrown for a document whose values or lines do not fit the 32-bit fields of a record.
+inline constexpr CapacityExceeded kTooManyLines{
+    "load_with_lines() keeps lines and values in 32-bit numbers; this document has more than "
+    "4294967294 of one of them"};
 
 // One record per value, made while the parse runs. A container's record is made when the
 // container opens (its children name it as their parent) and completed when it is attached; a
@@ -42,7 +46,7 @@ class LineRecords {
   // `node` (a container's record, or kNoNode for a scalar) becomes the child of `parent` under
   // `key` (a mapping key, borrowed; null in a sequence) on `line`.
   void attach(std::uint32_t node, std::uint32_t parent, PyObject* key, std::uint64_t line) {
-    if (line > kNoNode) throw TooManyLines{};
+    if (line > kNoNode) throw kTooManyLines;
     if (node == kNoNode) {
       check_room();
       node = static_cast<std::uint32_t>(records_.size());
@@ -62,7 +66,7 @@ class LineRecords {
   };
 
   void check_room() const {
-    if (records_.size() >= kNoNode - 1) throw TooManyLines{};
+    if (records_.size() >= kNoNode - 1) throw kTooManyLines;
   }
   void release();
 

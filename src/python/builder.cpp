@@ -5,7 +5,8 @@
 #include <optional>
 #include <string_view>
 
-#include "python/python.hpp"
+#include "python/builder.hpp"
+#include "python/errors.hpp"
 
 namespace corvane {
 
@@ -23,31 +24,6 @@ PyRef checked(PyObject* object) {
 }
 
 }  // namespace
-
-std::string utf8_of(PyObject* text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
-  if (data == nullptr) return std::string();
-  return std::string(data, static_cast<std::size_t>(size));
-}
-
-// Only Python objects are built: this runs when memory may have run out, and must not throw.
-PyRef take_error_description() {
-  if (PyErr_Occurred() == nullptr) return PyRef();
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  PyRef type_ref = PyRef::steal(type), value_ref = PyRef::steal(value),
-        traceback_ref = PyRef::steal(traceback);
-  PyRef name = type != nullptr ? PyRef::steal(PyObject_GetAttrString(type, "__name__")) : PyRef();
-  PyRef text = value != nullptr ? PyRef::steal(PyObject_Str(value)) : PyRef();
-  PyErr_Clear();
-  if (!name || !PyUnicode_Check(name.get())) return PyRef();
-  if (!text || !PyUnicode_Check(text.get()) || PyUnicode_GetLength(text.get()) == 0) return name;
-  PyRef description = PyRef::steal(PyUnicode_FromFormat("%U: %U", name.get(), text.get()));
-  PyErr_Clear();
-  return description;
-}
 
 PyBuilder::PyBuilder(PyObject* input, std::string_view bytes)
     : input_(input), bytes_(bytes.data()), size_(bytes.size()), cursor_(bytes.data()) {

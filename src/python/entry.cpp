@@ -1,33 +1,13 @@
-// Argument reading and exception raising shared by the entry points of both extension modules.
+// The argument binding that every loading entry point shares, and the preparation that lets an
+// entry point fail cleanly when memory runs out.
 #include "python/entry.hpp"
 
 #include <cstring>
+#include <string>
 
 namespace corvane {
 
 namespace {
-
-// The class for failures of the interpreter itself, one per extension module. It derives from
-// BaseException so that ordinary `except Exception` handlers do not swallow it.
-PyObject* internal_error_class = nullptr;
-
-PyObject* internal_error() {
-  if (internal_error_class == nullptr) {
-    internal_error_class =
-        PyErr_NewException("corvane.InternalError", PyExc_BaseException, nullptr);
-  }
-  return internal_error_class;
-}
-
-std::string type_name(PyObject* object) {
-  PyRef name = PyRef::steal(
-      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
-  if (!name || !PyUnicode_Check(name.get())) {
-    PyErr_Clear();
-    return "?";
-  }
-  return utf8_of(name.get());
-}
 
 // numpy's boolean scalars (numpy.bool_, named `bool` in numpy 2), recognised without
 // importing numpy.
@@ -46,46 +26,30 @@ bool is_numpy_bool(PyObject* object) {
   return name == "bool_" || name == "bool";
 }
 
-}  // namespace
-
-void raise_internal(const char* head, const char* tail, const char* separator) {
-  PyRef description = take_error_description();
-  PyObject* cls = internal_error();
-  if (cls == nullptr) return;
-  PyRef message = PyRef::steal(
-      description ? PyUnicode_FromFormat("%s%s%s%U", head, tail, separator, description.get())
-                  : PyUnicode_FromFormat("%s%s", head, tail));
-  if (message) PyErr_SetObject(cls, message.get());
+// An ASCII string holds its UTF-8 text already, and any other string keeps the form the
+// interpreter makes here for as long as the string lives (as after any other call that asks
+// for it), so no second copy is made for the call. Nothing when it cannot be encoded (the
+// interpreter's error is then set).
+std::optional<std::string_view> utf8_text(PyObject* input) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(input, &size);
+  if (data == nullptr) return std::nullopt;
+  return std::string_view(data, static_cast<std::size_t>(size));
 }
 
-bool prepare_internal_failures() {
+}  // namespace
+
+void prepare_internal_failures() {
   try {
     throw InternalFailure{"Initialisation"};
   } catch (const InternalFailure&) {
   }
-  return internal_error() != nullptr;
 }
 
 void prepare_thread_exceptions() {
   // Asking for the count reaches the state; reading it through `volatile` keeps the call.
   volatile int in_flight = std::uncaught_exceptions();
   static_cast<void>(in_flight);
-}
-
-void raise_load_error(const LoadError& error, PyObject* parse_error, PyObject* unsupported_error) {
-  PyObject* cls = error.kind == ErrorKind::Syntax ? parse_error : unsupported_error;
-  if (cls == nullptr) return;
-  std::string text = "line " + std::to_string(error.line) + ": " + error.message;
-  PyRef message = PyRef::steal(
-      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-  if (message) PyErr_SetObject(cls, message.get());
-}
-
-void argument_type_error(const char* function, const char* argument, const char* expected,
-                         PyObject* given) {
-  std::string text = std::string(function) + "() argument '" + argument + "' must be " + expected +
-                     ", not " + type_name(given);
-  PyErr_SetString(PyExc_TypeError, text.c_str());
 }
 
 std::optional<bool> read_flag(PyObject* object, const char* function, const char* argument) {
@@ -98,16 +62,6 @@ std::optional<bool> read_flag(PyObject* object, const char* function, const char
   }
   argument_type_error(function, argument, "bool", object);
   return std::nullopt;
-}
-
-// An ASCII string holds its UTF-8 text already, and any other string keeps the form the
-// interpreter makes here for as long as the string lives (as after any other call that asks
-// for it), so no second copy is made for the call.
-std::optional<std::string_view> utf8_text(PyObject* input) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(input, &size);
-  if (data == nullptr) return std::nullopt;
-  return std::string_view(data, static_cast<std::size_t>(size));
 }
 
 std::optional<LoadArguments> bind_load_arguments(PyObject* args, PyObject* kwargs,
@@ -145,20 +99,6 @@ std::optional<LoadArguments> bind_load_arguments(PyObject* args, PyObject* kwarg
   const std::optional<bool> yaml_1_1_bools = read_flag(bools_arg, function, "yaml_1_1_bools");
   if (!yaml_1_1_bools) return std::nullopt;
   return LoadArguments{input, *text, *strict, *yaml_1_1_bools};
-}
-
-std::optional<ErrorClasses> fetch_error_classes() {
-  static ErrorClasses classes{nullptr, nullptr};
-  if (classes.parse != nullptr) return classes;
-  PyRef module = PyRef::steal(PyImport_ImportModule("_corvane"));
-  if (!module) return std::nullopt;
-  // Each lookup is checked before the next: none may run with an error pending.
-  PyRef parse = PyRef::steal(PyObject_GetAttrString(module.get(), "ParseError"));
-  if (!parse) return std::nullopt;
-  PyRef unsupported = PyRef::steal(PyObject_GetAttrString(module.get(), "UnsupportedFeatureError"));
-  if (!unsupported) return std::nullopt;
-  classes = {parse.release(), unsupported.release()};
-  return classes;
 }
 
 }  // namespace corvane

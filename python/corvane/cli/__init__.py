@@ -1,0 +1,103 @@
+"""The `corvane` command: print a YAML file as JSON, check that many files load, or print a JSON
+file as YAML.
+
+    corvane [--strict] [--yaml-1-1-bools] [--indent N] FILE
+    corvane --check [--strict] [--yaml-1-1-bools] FILE...
+    corvane --to-yaml [--indent N] FILE
+
+FILE `-` is standard input; with --check a FILE that is a folder stands for the *.yaml and
+*.yml files under it. Problems are reported one a line as `PATH:LINE: message` (or
+`PATH: message` when no line applies); exit status 0 when every file loads, 1 when one does
+not or the output cannot be written, 2 for a usage error.
+
+The parts: `arguments` (the three forms and their options), `files` (reading, loading and the
+folder walk), `problems` (what is reported), `json_text` and `output` (what is written).
+"""
+
+from __future__ import annotations
+
+import json
+import sys
+from collections.abc import Sequence
+
+from corvane import dump
+from corvane.cli.arguments import parse_arguments
+from corvane.cli.files import NOT_ENOUGH_MEMORY, display_name, files_to_check, load_path, read_text
+from corvane.cli.json_text import KeyClash, check_json_keys, json_chunks
+from corvane.cli.output import Output, report_error, writing_output
+from corvane.cli.problems import Failed, Problem, report_line
+
+
+def check(paths: Sequence[str], strict: bool, yaml_1_1_bools: bool, out: Output) -> int:
+    """Loads every file; one report line on standard output for each problem."""
+    failed = False
+    for path in files_to_check(paths):
+        problem = path if isinstance(path, Problem) else None
+        if isinstance(path, str):
+            try:
+                load_path(path, strict, yaml_1_1_bools)
+            except Failed as failure:
+                problem = failure.problem
+        if problem is not None:
+            out.write_line(report_line(problem))
+            failed = True
+    return 1 if failed else 0
+
+
+def print_json(path: str, strict: bool, yaml_1_1_bools: bool, indent: int, out: Output) -> int:
+    try:
+        value = load_path(path, strict, yaml_1_1_bools)
+        try:
+            check_json_keys(value)
+        except KeyClash as clash:
+            raise Failed(Problem.with_file(display_name(path), str(clash))) from None
+    except Failed as failure:
+        report_error(report_line(failure.problem))
+        return 1
+    for chunk in json_chunks(value, indent):
+        out.write(chunk)
+    out.write_line("")
+    return 0
+
+
+def print_yaml(path: str, indent: int, out: Output) -> int:
+    """The JSON file `path` written as YAML by dump, which load reads back as the same value."""
+    name = display_name(path)
+    try:
+        try:
+            value = json.loads(read_text(path))
+        except json.JSONDecodeError as exc:
+            raise Failed(Problem(name, exc.lineno, "syntax", f"not valid JSON: {exc.msg}")) from None
+        except RecursionError:
+            raise Failed(Problem.with_file(name, "cannot read: JSON nested too deeply for the json module")) from None
+        try:
+            text = dump(value, indent=indent)
+        except ValueError as exc:
+            raise Failed(Problem.with_file(name, f"cannot write as YAML: {exc}")) from None
+    except Failed as failure:
+        report_error(report_line(failure.problem))
+        return 1
+    out.write_line(text.removesuffix("\n"))
+    return 0
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    args = parse_arguments(argv)
+    if isinstance(args, int):
+        return args
+    out = Output(sys.stdout, "standard output")
+    indent = 2 if args.indent is None else args.indent
+
+    def run() -> int:
+        if args.to_yaml:
+            return print_yaml(args.files[0], indent, out)
+        if args.check:
+            return check(args.files, args.strict, args.yaml_1_1_bools, out)
+        return print_json(args.files[0], args.strict, args.yaml_1_1_bools, indent, out)
+    try:
+        return writing_output(run)
+    except MemoryError:
+        report_error(f"corvane: {NOT_ENOUGH_MEMORY}")
+        return 1
+    except KeyboardInterrupt:
+        return 130

@@ -1,0 +1,102 @@
+"""The files the command reads: standard input or a file, read whole, decoded and loaded, and the
+YAML files under a folder."""
+
+from __future__ import annotations
+
+import os
+import sys
+from collections.abc import Iterator, Sequence
+
+from corvane import CorvaneError, InternalError, Value
+from corvane._files import decode_utf8, load_text
+from corvane.cli.problems import Failed, Problem
+
+STDIN = "-"
+STDIN_NAME = "<stdin>"
+YAML_SUFFIXES = (".yaml", ".yml")
+NOT_ENOUGH_MEMORY = "not enough memory"
+
+
+def display_name(path: str) -> str:
+    return STDIN_NAME if path == STDIN else path
+
+
+def read_text(path: str) -> str:
+    """The file's text, decoded as UTF-8 without newline translation (load handles CR LF)."""
+    name = display_name(path)
+    try:
+        if path == STDIN:
+            if sys.stdin is None:
+                raise Failed(Problem.with_file(name, "cannot read: standard input is closed"))
+            data = sys.stdin.buffer.read()
+        else:
+            with open(path, "rb") as file:
+                data = file.read()
+        return decode_utf8(data, name)
+    except OSError as exc:
+        raise Failed(Problem.with_file(name, f"cannot read: {exc.strerror or exc}")) from None
+    except MemoryError:
+        raise Failed(Problem.with_file(name, f"cannot read: {NOT_ENOUGH_MEMORY}")) from None
+    except CorvaneError as exc:
+        raise Failed(Problem.of_error(name, exc)) from None
+
+
+def load_path(path: str, strict: bool, yaml_1_1_bools: bool) -> Value:
+    """The value of the file at `path` (or standard input); Failed with the problem otherwise."""
+    name = display_name(path)
+    text = read_text(path)
+    try:
+        return load_text(text, name, strict, yaml_1_1_bools)
+    except CorvaneError as exc:
+        raise Failed(Problem.of_error(name, exc)) from None
+    except MemoryError:
+        raise Failed(Problem.with_file(name, f"cannot load: {NOT_ENOUGH_MEMORY}")) from None
+    except InternalError as exc:
+        # The interpreter could not build the value (memory ran out): one more problem with
+        # the file, not the end of the command.
+        raise Failed(Problem.with_file(name, f"cannot load: {exc}")) from None
+
+
+def folder_listing(path: str) -> list[os.DirEntry[str]]:
+    try:
+        with os.scandir(path) as entries:
+            return sorted(entries, key=lambda entry: entry.name)
+    except OSError as exc:
+        raise Failed(Problem.with_file(path, f"cannot read: {exc.strerror or exc}")) from None
+
+
+def yaml_files_under(folder: str) -> Iterator[str | Problem]:
+    """The *.yaml and *.yml files under `folder`, depth first in name order, and a problem for
+    each folder that cannot be listed. Symbolic links are not followed and hidden folders
+    (.git, .venv) are skipped: only a folder named on the command line is walked whatever its
+    name."""
+    try:
+        stack = [iter(folder_listing(folder))]
+    except Failed as failed:
+        yield failed.problem
+        return
+    while stack:
+        entry = next(stack[-1], None)
+        if entry is None:
+            stack.pop()
+        elif entry.is_symlink():
+            continue
+        elif entry.is_dir(follow_symlinks=False):
+            if entry.name.startswith("."):
+                continue
+            try:
+                stack.append(iter(folder_listing(entry.path)))
+            except Failed as failed:
+                yield failed.problem
+        elif entry.name.endswith(YAML_SUFFIXES) and entry.is_file(follow_symlinks=False):
+            yield entry.path
+
+
+def files_to_check(paths: Sequence[str]) -> Iterator[str | Problem]:
+    """The files the arguments of --check stand for, a folder for the YAML files under it, and
+    a problem for each folder that cannot be listed."""
+    for path in paths:
+        if path != STDIN and os.path.isdir(path):
+            yield from yaml_files_under(path)
+        else:
+            yield path

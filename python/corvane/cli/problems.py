@@ -1,0 +1,50 @@
+"""What the command reports: one problem with a file (its path, its line when one applies, what
+kind of problem it is and the message), made from the error that found it, and its report line."""
+
+from __future__ import annotations
+
+from typing import NamedTuple
+
+from corvane import CorvaneError, UnsupportedFeatureError
+
+# Messages can embed input (the rest of a line, a key's repr) and so be megabytes long; a
+# report line shows this much of one and says how much it left out.
+MESSAGE_LIMIT = 300
+
+
+class Problem(NamedTuple):
+    path: str
+    line: int | None  # None for a problem with the whole file
+    kind: str  # "syntax", "unsupported" or "file"
+    message: str
+
+    @classmethod
+    def of_error(cls, path: str, error: CorvaneError) -> Problem:
+        kind = "unsupported" if isinstance(error, UnsupportedFeatureError) else "syntax"
+        return cls(path, error.line, kind, error.message)
+
+    @classmethod
+    def with_file(cls, path: str, message: str) -> Problem:
+        return cls(path, None, "file", message)
+
+
+class Failed(Exception):
+    """Carries the problem that ends the work on one file."""
+
+    def __init__(self, problem: Problem) -> None:
+        super().__init__(problem.message)
+        self.problem = problem
+
+
+def shortened(message: str) -> str:
+    if len(message) <= MESSAGE_LIMIT:
+        return message
+    left_out = len(message) - MESSAGE_LIMIT
+    return f"{message[:MESSAGE_LIMIT]}... ({left_out} more character{'s' * (left_out != 1)})"
+
+
+def report_line(problem: Problem) -> str:
+    """`PATH:LINE: message`, or `PATH: message` when no line applies: the form compilers and
+    linters use, which editors and CI annotators jump from."""
+    where = problem.path if problem.line is None else f"{problem.path}:{problem.line}"
+    return f"{where}: {shortened(problem.message)}"

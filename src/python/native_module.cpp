@@ -1,0 +1,83 @@
+// The extension module `corvane._native`: the C++ entry points that the package offers beside
+// `_corvane.load` (`dump`, `load_with_lines`), the internal-error class they share with it, and
+// the making of load_file's errors. `_corvane` keeps its fixed surface; everything newer is here.
+#include "emit/emit.hpp"
+#include "lines/lines.hpp"
+#include "python/builder.hpp"
+#include "python/entry.hpp"
+#include "python/errors.hpp"
+
+namespace corvane {
+
+namespace {
+
+#if defined(CORVANE_TEST_HOOKS)
+// `load` with every flow collection read by the exact reader alone, so that the test tables
+// can check that both flow readers agree.
+template <bool Strict, bool Yaml11Bools>
+class ExactFlowSink : public PySink<Strict, Yaml11Bools> {
+ public:
+  static constexpr bool flow_quick_reader = false;
+  using PySink<Strict, Yaml11Bools>::PySink;
+};
+
+PyObject* load_exact_flow(PyObject*, PyObject* args, PyObject* kwargs) {
+  return load_entry<ExactFlowSink>(args, kwargs, "load",
+                                   [](auto&, PyRef&& root) { return root.release(); });
+}
+#endif
+
+PyObject* load_with_lines(PyObject*, PyObject* args, PyObject* kwargs) {
+  return load_entry<LineSink>(args, kwargs, "load_with_lines", [](auto& sink, LinedValue&& root) {
+    return finish_with_lines(sink, std::move(root));
+  });
+}
+
+template <class Function>
+PyCFunction as_method(Function function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyMethodDef native_methods[] = {
+    {"dump", as_method(dump_function), METH_VARARGS | METH_KEYWORDS,
+     "dump(value, *, indent=2, sort_keys=False)\n--\n\n"
+     "Write a value as block-style YAML that load() reads back as the same value."},
+    {"load_with_lines", as_method(load_with_lines), METH_VARARGS | METH_KEYWORDS,
+     "load_with_lines(input, strict=False, yaml_1_1_bools=False)\n--\n\n"
+     "Load a document as load() does; also return the line of every value, by path."},
+    {"_error_in_file", as_method(error_in_file_function), METH_VARARGS,
+     "_error_in_file(cls, path, line, message)\n--\n\n"
+     "A new error of cls whose text is 'PATH:LINE: message', for load_file."},
+#if defined(CORVANE_TEST_HOOKS)
+    {"_load_exact_flow", as_method(load_exact_flow), METH_VARARGS | METH_KEYWORDS, nullptr},
+#endif
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef native_definition = {
+    PyModuleDef_HEAD_INIT,
+    "corvane._native",
+    "",
+    0,
+    native_methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+}  // namespace corvane
+
+PyMODINIT_FUNC PyInit__native(void) {
+  using namespace corvane;
+  prepare_internal_failures();
+  const ErrorClasses* classes = import_error_classes();
+  if (classes == nullptr) return nullptr;
+  PyRef module = PyRef::steal(PyModule_Create(&native_definition));
+  if (!module || PyModule_AddObjectRef(module.get(), "InternalError", classes->internal) != 0) {
+    return nullptr;
+  }
+  return module.release();
+}
