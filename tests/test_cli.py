@@ -276,3 +276,53 @@ def test_main_in_process_writes_to_a_replaced_standard_output(capsys, tmp_path):
     value = corvane.load(EXAMPLES[0].read_text(encoding="utf-8"))
     assert capsys.readouterr() == (json.dumps(value, ensure_ascii=False) + "\n"
                                    + f"{tmp_path}/missing.yaml: cannot read: No such file or directory\n", "")
+
+
+def bad_names(tmp_path):
+    """A folder with a file whose name and contents are not UTF-8, a file whose name holds a line
+    feed, and a good file after them."""
+    folder = tmp_path / "d"
+    folder.mkdir()
+    (folder / os.fsdecode(b"x\xff.yaml")).write_bytes(b"a: \xe9\n")
+    (folder / "y\nz.yaml").write_text("a: &x 1\n")
+    (folder / "zz.yaml").write_text("a: 1\na: 2\n")
+    return folder
+
+
+# Every case ends in one line per problem (or none) and its exit status, never a traceback.
+@pytest.mark.parametrize("make_args, stdin, status, stdout, stderr", [
+    pytest.param(lambda tmp: ["--check", "--strict", bad_names(tmp)], b"", 1,
+                 b"{d}/x\xff.yaml:1: not valid UTF-8: invalid continuation byte (byte 0xe9)\n"
+                 b"{d}/y\\nz.yaml:1: Anchors are not supported in Corvane\n"
+                 b"{d}/zz.yaml:2: Duplicate key: 'a'\n", b"", id="names-not-utf8-and-with-a-line-feed"),
+    pytest.param(lambda tmp: ["--to-yaml", "-"], b"[" + b"1" * 4301 + b"]", 1, b"",
+                 b"<stdin>: cannot write as YAML: int outside the signed 64-bit range, which would read back "
+                 b"as a string (at [0])\n", id="json-int-too-long-for-python"),
+    pytest.param(lambda tmp: ["--to-yaml", "-"], b"\xef\xbb\xbf{\"a\": [1]}", 0, b"a:\n  - 1\n", b"",
+                 id="json-with-byte-order-mark"),
+    pytest.param(lambda tmp: ["--indent", "0", "-"], b"\xef\xbb\xbfa: [1]", 0, b'{"a": [1]}\n', b"",
+                 id="yaml-with-byte-order-mark"),
+])
+def test_command_line_cases_end_in_one_line_each(tmp_path, make_args, stdin, status, stdout, stderr):
+    args = make_args(tmp_path)
+    folder = os.fsencode(tmp_path / "d")
+    result = run(*args, stdin=stdin)
+    assert (result.returncode, result.stdout, result.stderr) == (
+        status, stdout.replace(b"{d}", folder), stderr.replace(b"{d}", folder))
+
+
+def test_usage_error_with_standard_error_closed_writes_nothing():
+    result = subprocess.run(("sh", "-c", 'exec "$@" 2>&-', "sh", sys.executable, "-m", "corvane", "--indent", "99", "x"),
+                            capture_output=True, timeout=120)
+    assert (result.returncode, result.stdout) == (2, b"")
+
+
+def test_an_internal_error_while_loading_is_reported_as_memory_running_out(monkeypatch, capsys, tmp_path):
+    from corvane.cli import files, main
+
+    def fail(*args):
+        raise corvane.InternalError("Python API call failed")
+    monkeypatch.setattr(files, "load_text", fail)
+    path = write(tmp_path, "a.yaml", "a: 1\n")
+    assert main(["--check", str(path), str(path)]) == 1
+    assert capsys.readouterr() == (f"{path}: cannot load: not enough memory\n" * 2, "")

@@ -60,12 +60,23 @@ def print_json(path: str, strict: bool, yaml_1_1_bools: bool, indent: int, out: 
     return 0
 
 
+# JSON allows no leading zeros, so an integer of more digits than this is outside the signed
+# 64-bit range that dump writes; Python would also refuse to read one of over 4300 digits.
+LONGEST_INT = len(str(-(1 << 63)))
+
+
+def json_int(text: str) -> int:
+    """An int of the JSON text, or, for one too long to write, one that dump refuses just the same."""
+    return int(text) if len(text) <= LONGEST_INT else 1 << 64
+
+
 def print_yaml(path: str, indent: int, out: Output) -> int:
     """The JSON file `path` written as YAML by dump, which load reads back as the same value."""
     name = display_name(path)
     try:
         try:
-            value = json.loads(read_text(path))
+            # A byte order mark is allowed before JSON as before YAML.
+            value = json.loads(read_text(path).removeprefix("\ufeff"), parse_int=json_int)
         except json.JSONDecodeError as exc:
             raise Failed(Problem(name, exc.lineno, "syntax", f"not valid JSON: {exc.msg}")) from None
         except RecursionError:

@@ -5,9 +5,10 @@ from __future__ import annotations
 import argparse
 import re
 from collections.abc import Sequence
+from typing import NoReturn
 
 from corvane import __version__
-from corvane.cli.output import print_line
+from corvane.cli.output import print_line, report_error
 from corvane.cli.problems import MESSAGE_LIMIT
 
 MAX_INDENT = 16
@@ -15,6 +16,14 @@ MAX_INDENT = 16
 USAGE = """%(prog)s [--strict] [--yaml-1-1-bools] [--indent N] FILE
        %(prog)s --check [--strict] [--yaml-1-1-bools] FILE...
        %(prog)s --to-yaml [--indent N] FILE"""
+
+
+class Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> NoReturn:
+        # argparse prints the usage of an error to standard output when standard error is
+        # closed; a usage error belongs on standard error or nowhere.
+        report_error(f"{self.format_usage().rstrip()}\n{self.prog}: error: {message}")
+        raise SystemExit(2)
 
 
 class PrintAndExit(argparse.Action):
@@ -38,7 +47,7 @@ def indent_width(text: str) -> int:
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+    parser = Parser(
         prog="corvane", add_help=False, usage=USAGE,
         description="Print a YAML file as JSON, check that YAML files load (a folder standing for "
                     "the YAML files under it), or print a JSON file as YAML.",

@@ -51,10 +51,10 @@ def load_path(path: str, strict: bool, yaml_1_1_bools: bool) -> Value:
         raise Failed(Problem.of_error(name, exc)) from None
     except MemoryError:
         raise Failed(Problem.with_file(name, f"cannot load: {NOT_ENOUGH_MEMORY}")) from None
-    except InternalError as exc:
-        # The interpreter could not build the value (memory ran out): one more problem with
-        # the file, not the end of the command.
-        raise Failed(Problem.with_file(name, f"cannot load: {exc}")) from None
+    except InternalError:
+        # The interpreter could not build the value, which only memory running out causes: one
+        # more problem with the file, not the end of the command.
+        raise Failed(Problem.with_file(name, f"cannot load: {NOT_ENOUGH_MEMORY}")) from None
 
 
 def folder_listing(path: str) -> list[os.DirEntry[str]]:

@@ -43,8 +43,19 @@ def shortened(message: str) -> str:
     return f"{message[:MESSAGE_LIMIT]}... ({left_out} more character{'s' * (left_out != 1)})"
 
 
+# Control characters in a file name would break its report line (a line feed) or the terminal;
+# they are shown escaped. Bytes that are not UTF-8 stay as they are, written back as those bytes.
+CONTROL_ESCAPES = {code: f"\\x{code:02x}" for code in [*range(0x20), 0x7F]} | {
+    ord("\t"): "\\t", ord("\n"): "\\n", ord("\r"): "\\r"}
+
+
+def shown_path(path: str) -> str:
+    return path.translate(CONTROL_ESCAPES)
+
+
 def report_line(problem: Problem) -> str:
     """`PATH:LINE: message`, or `PATH: message` when no line applies: the form compilers and
     linters use, which editors and CI annotators jump from."""
-    where = problem.path if problem.line is None else f"{problem.path}:{problem.line}"
+    path = shown_path(problem.path)
+    where = path if problem.line is None else f"{path}:{problem.line}"
     return f"{where}: {shortened(problem.message)}"
