@@ -1,14 +1,13 @@
 // The extension module `_replay` (benchmark only): records what the parser asks of its sink for
 // one document, then replays those calls into the Python builder alone, so that object
-// building can be timed without scanning. bench/replay.py builds and drives it.
+// building can be timed without scanning: the floor under `load`. bench/bench.py builds it
+// with CMake (bench/CMakeLists.txt) and times `replay` beside `load`.
 //
 //   record(text) -> recording     parse `text` (default flags) into a list of sink calls
 //   replay(recording) -> value    the same calls, made on the Python builder
-//   counts(recording) -> dict     how many calls of each kind the recording holds
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -42,10 +41,6 @@ enum class Op : std::uint8_t {
   DropSeq,
   DropValue,
 };
-constexpr int kOps = 14;
-const char* const kOpNames[kOps] = {
-    "new_map",   "new_seq", "map_insert", "seq_push",   "null",     "value",    "key",
-    "block_key", "string",  "finish_map", "finish_seq", "drop_map", "drop_seq", "drop_value"};
 
 // One sink call: `target` is the value or container it makes or fills, `a` and `b` its
 // arguments (value ids, or a scalar's index).
@@ -305,70 +300,9 @@ PyObject* replay(PyObject*, PyObject* capsule) {
   }
 }
 
-PyObject* counts(PyObject*, PyObject* capsule) {
-  auto* rec = static_cast<Recording*>(PyCapsule_GetPointer(capsule, kCapsule));
-  if (rec == nullptr) return nullptr;
-  long long n[kOps] = {};
-  for (const Event& e : rec->events) ++n[static_cast<int>(e.op)];
-  PyRef result = PyRef::steal(PyDict_New());
-  if (!result) return nullptr;
-  for (int i = 0; i < kOps; ++i) {
-    PyRef count = PyRef::steal(PyLong_FromLongLong(n[i]));
-    if (!count || PyDict_SetItemString(result.get(), kOpNames[i], count.get()) != 0) {
-      return nullptr;
-    }
-  }
-  return result.release();
-}
-
-// Nanoseconds per string made (and released) from the UTF-8 `text` by each constructor of the
-// limited API that can make it, over `n` calls each.
-PyObject* constructors(PyObject*, PyObject* args) {
-  PyObject* text = nullptr;
-  Py_ssize_t n = 0;
-  if (!PyArg_ParseTuple(args, "On", &text, &n)) return nullptr;
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
-  if (data == nullptr) return nullptr;
-  const bool ascii = PyUnicode_GetLength(text) == size;
-  // A str holding the text twice over, so that a substring is a real cut.
-  PyRef doubled = PyRef::steal(PyUnicode_Concat(text, text));
-  if (!doubled) return nullptr;
-  PyRef result = PyRef::steal(PyDict_New());
-  if (!result) return nullptr;
-  auto time = [&](const char* name, auto make) -> bool {
-    const auto start = std::chrono::steady_clock::now();
-    for (Py_ssize_t i = 0; i < n; ++i) {
-      PyObject* made = make();
-      if (made == nullptr) return false;
-      Py_DECREF(made);
-    }
-    const double ns =
-        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /
-        static_cast<double>(n);
-    PyRef value = PyRef::steal(PyFloat_FromDouble(ns));
-    return value && PyDict_SetItemString(result.get(), name, value.get()) == 0;
-  };
-  if (!time("FromStringAndSize", [&] { return PyUnicode_FromStringAndSize(data, size); }) ||
-      !time("DecodeUTF8", [&] { return PyUnicode_DecodeUTF8(data, size, "strict"); }) ||
-      !time("Substring",
-            [&] { return PyUnicode_Substring(doubled.get(), 1, 1 + PyUnicode_GetLength(text)); })) {
-    return nullptr;
-  }
-  if (ascii && (!time("DecodeASCII", [&] {
-        return PyUnicode_DecodeASCII(data, size, "strict");
-      }) || !time("DecodeLatin1", [&] { return PyUnicode_DecodeLatin1(data, size, "strict"); }))) {
-    return nullptr;
-  }
-  return result.release();
-}
-
 PyMethodDef methods[] = {
-    {"constructors", constructors, METH_VARARGS,
-     "constructors(text, n) -> ns per str made, by constructor"},
     {"record", record, METH_O, "record(text) -> the sink calls of parsing text"},
     {"replay", replay, METH_O, "replay(recording) -> the value the Python builder makes"},
-    {"counts", counts, METH_O, "counts(recording) -> calls of each kind"},
     {nullptr, nullptr, 0, nullptr},
 };
 

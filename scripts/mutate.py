@@ -17,6 +17,7 @@ Mutants come from a list file (--list) or from rules over the sources (--rules, 
   same-binary  the built modules are byte for byte the unmutated ones: equivalent by
                construction (code not compiled on this machine, or optimised to the same
                instructions); not counted
+  stale        a mutant of a list whose function or text is no longer in its file
 """
 
 from __future__ import annotations
@@ -56,14 +57,247 @@ RULES = {
 }
 
 
+# ---------------------------------------------------------------------------------------------
+# Naming a place in a source: its function and the occurrence of the text within it
+#
+# A list names each mutant by file, function and the n-th occurrence of its text in that
+# function (or in the code outside every function), so that edits elsewhere in the file leave
+# it valid. The functions are found by a heuristic over the sources of this repository, not by
+# a C++ parser:
+# - comments and preprocessor lines are blanked first, and the insides of string and character
+#   literals for the brace matching; both branches of an #if are read, so a brace opened in
+#   one branch and again in the other would break the matching (the sources have none, and
+#   Source() raises on unbalanced braces);
+# - a `{` opens a function body when the text since the previous `;`, `{` or `}` (its header)
+#   has a name before a top-level `(` that is not a keyword, a lambda's `]` or an initialised
+#   variable's `=`; the name is qualified by the enclosing classes and structs (from their own
+#   headers, or as written before `::`), with template arguments dropped and namespaces left out;
+# - a function's text runs from its header's first character (a `template <...>` line
+#   included) to its closing brace; lambdas, local classes and their members belong to the
+#   enclosing function;
+# - functions of the same name in one file (overloads, or one class name in two namespaces,
+#   as the three Block classes of text/bytes.hpp) count as one, their bodies in file order;
+# - occurrences of the text are counted in the code with comments blanked, so a comment that
+#   quotes it does not shift the count, but a string literal that holds it does.
+
+FILE_SCOPE = "-"  # the function column of a mutant outside every function
+
+# Words before a `(` that do not name a function.
+NOT_NAMES = {"if", "for", "while", "switch", "catch", "return", "sizeof", "alignof", "decltype", "noexcept",
+             "alignas", "__attribute__", "__declspec", "static_assert", "requires", "throw", "new", "delete",
+             "typeid", "defined", "explicit"}
+# First words of a header that opens a block other than a function or a class.
+BLOCK_WORDS = {"if", "for", "while", "switch", "catch", "do", "else", "try", "namespace", "enum", "extern",
+               "case", "default"}
+NAME = re.compile(r"((?:[A-Za-z_]\w*\s*(?:<[^;{}()<>]*(?:<[^;{}()<>]*>[^;{}()<>]*)*>)?\s*::\s*)*"
+                  r"(?:operator\s*(?:\(\)|[^\s\w(]+|\s\w+)|~?[A-Za-z_]\w*))\s*$")
+CLASS = re.compile(r"^(?:template\s*<.*?>\s*)?(?:class|struct|union)\s+(?:\[\[.*?\]\]\s*)?"
+                   r"(?:alignas\s*\(.*?\)\s*)?([A-Za-z_]\w*)", re.S)
+
+
+def blank(text: str) -> tuple[str, str]:
+    """(code, masked): `text` with comments and preprocessor lines turned to spaces (line feeds
+    kept, so offsets and lines stay), and that again with the insides of literals blanked."""
+    code, masked = list(text), list(text)
+    i, n, line_start = 0, len(text), True
+
+    def clear(start, end, *outs):
+        for out in outs:
+            for k in range(start, end):
+                if text[k] != "\n":
+                    out[k] = " "
+
+    while i < n:
+        c = text[i]
+        if c == "\n":
+            line_start = True
+            i += 1
+        elif c in " \t\r":
+            i += 1
+        elif line_start and c == "#":  # a directive, with its continuation lines
+            end = i
+            while True:
+                end = text.find("\n", end)
+                if end < 0 or text[end - 1] != "\\":
+                    break
+                end += 1
+            end = n if end < 0 else end
+            clear(i, end, code, masked)
+            i = end
+        elif text.startswith("//", i):
+            end = text.find("\n", i)
+            end = n if end < 0 else end
+            clear(i, end, code, masked)
+            i = end
+        elif text.startswith("/*", i):
+            end = text.find("*/", i + 2)
+            end = n if end < 0 else end + 2
+            clear(i, end, code, masked)
+            i = end
+        elif c == '"' or (c == "'" and not re.search(r"(?<![\w'])[0-9][\w']*$", text[max(0, i - 40):i])):
+            j = i + 1
+            while j < n and text[j] != c and text[j] != "\n":
+                j += 2 if text[j] == "\\" else 1
+            clear(i + 1, min(j, n), masked)
+            line_start = False
+            i = j + 1
+        else:
+            line_start = False
+            i += 1
+    return "".join(code), "".join(masked)
+
+
+def top_level_parens(header: str) -> list[int]:
+    """Offsets of the `(` in `header` that are not inside (), [] or {}; [] when it does not
+    balance (the tail of a for header, say)."""
+    depth, found = 0, []
+    for k, c in enumerate(header):
+        if c in "([{":
+            if c == "(" and depth == 0:
+                found.append(k)
+            depth += 1
+        elif c in ")]}":
+            depth -= 1
+            if depth < 0:
+                return []
+    return found if depth == 0 else []
+
+
+def tidy(name: str) -> str:
+    """A written name without template arguments or spaces (`Parser<Sink> :: value` ->
+    `Parser::value`), but for the one after a conversion `operator`."""
+    while True:
+        shorter = re.sub(r"<[^<>;{}()]*>", "", name)
+        if shorter == name:
+            break
+        name = shorter
+    return re.sub(r"\s+", "", re.sub(r"\boperator\s+(?=\w)", "operator\0", name)).replace("\0", " ")
+
+
+def function_name(header: str) -> str | None:
+    """The name of the function whose body the `{` after `header` opens, or None."""
+    first = re.match(r"\s*(\w+)", header)
+    if first and first.group(1) in BLOCK_WORDS:
+        return None
+    for paren in top_level_parens(header):
+        before = header[:paren].rstrip()
+        if before.endswith("]"):
+            return None  # a lambda
+        if before.endswith("operator") and header.startswith("()", paren):
+            before += "()"  # operator(): its parameters follow
+        match = NAME.search(before)
+        if not match or match.group(1).split("::")[-1].strip() in NOT_NAMES:
+            continue
+        if re.search(r"(?<![=!<>])=(?!=)", tidy(before[:match.start()])):
+            return None  # a variable initialised by a call or a lambda
+        return tidy(match.group(1))
+    return None
+
+
+@dataclasses.dataclass
+class Body:
+    name: str
+    start: int  # offset of the header's first character
+    end: int  # offset past the closing brace
+
+
+def find_functions(masked: str) -> list[Body]:
+    """The function bodies of a masked source, outside any other function, in file order."""
+    bodies, stack, start = [], [], 0  # stack: (kind, name, start) per open brace
+    for i, c in enumerate(masked):
+        if c == ";":
+            start = i + 1
+        elif c == "{":
+            header = re.sub(r"^\s*(?:(?:public|private|protected)\s*:\s*)+", "", masked[start:i])
+            begin = i - len(header.lstrip())
+            in_function = any(kind == "function" for kind, _, _ in stack)
+            first = re.match(r"\s*(\w+)", header)
+            cls = CLASS.match(header.strip())
+            name = None if in_function or cls else function_name(header)
+            if cls:
+                kind, name = "class", cls.group(1)
+            elif re.search(r"(?:,|(?<!:):(?!:))\s*[A-Za-z_]\w*\s*$", header):
+                kind = "init"  # a member initialised by braces, in a constructor's list
+            elif name:
+                kind = "function"
+                name = "::".join([n for k, n, _ in stack if k == "class"] + [name])
+            elif (first and first.group(1) in BLOCK_WORDS) or re.search(r"(^|[)\]:])\s*$", header):
+                kind = "block"
+            else:
+                kind = "init"  # a braced initialiser, part of its statement
+            stack.append((kind, name, begin))
+            if kind != "init":
+                start = i + 1
+        elif c == "}":
+            if not stack:
+                raise ValueError(f"unbalanced }} at offset {i}")
+            kind, name, begin = stack.pop()
+            if kind == "function" and not any(k == "function" for k, _, _ in stack):
+                bodies.append(Body(name, begin, i + 1))
+            if kind != "init":
+                start = i + 1
+    if stack:
+        raise ValueError(f"{len(stack)} unclosed {{")
+    return bodies
+
+
+class Source:
+    """A C++ source read for naming places: its code without comments and its functions."""
+
+    def __init__(self, text: str):
+        self.text = text
+        self.code, masked = blank(text)
+        self.functions = find_functions(masked)
+        self.names = {body.name for body in self.functions}
+
+    def spans(self, function: str) -> list[tuple[int, int]]:
+        if function != FILE_SCOPE:
+            return [(b.start, b.end) for b in self.functions if b.name == function]
+        spans, at = [], 0
+        for body in self.functions:
+            spans.append((at, body.start))
+            at = body.end
+        return spans + [(at, len(self.text))]
+
+    def function_at(self, offset: int) -> str:
+        return next((b.name for b in self.functions if b.start <= offset < b.end), FILE_SCOPE)
+
+    def occurrences(self, function: str, old: str):
+        for start, end in self.spans(function):
+            at = self.code.find(old, start)
+            while 0 <= at and at + len(old) <= end:
+                if self.text.startswith(old, at):
+                    yield at
+                at = self.code.find(old, at + 1)
+
+    def name(self, offset: int, old: str) -> tuple[str, int] | None:
+        """(function, occurrence) of the text `old` at `offset`, or None if it is not there."""
+        function = self.function_at(offset)
+        for occurrence, at in enumerate(self.occurrences(function, old), 1):
+            if at == offset:
+                return function, occurrence
+        return None
+
+    def find(self, function: str, old: str, occurrence: int) -> int | None:
+        """The offset of that occurrence, or None when the function or the text is gone."""
+        for count, at in enumerate(self.occurrences(function, old), 1):
+            if count == occurrence:
+                return at
+        return None
+
+    def line_of(self, offset: int) -> int:
+        return self.text.count("\n", 0, offset) + 1
+
+
 @dataclasses.dataclass
 class Mutant:
     path: str  # relative to the repository, e.g. src/scalar/scalar.cpp
-    line: int  # 1-based
+    function: str  # as Source names it, or FILE_SCOPE
     old: str
     new: str
-    occurrence: int = 1  # which occurrence of `old` on the line
+    occurrence: int = 1  # which occurrence of `old` in the function (or outside every function)
     rule: str = "list"
+    line: int = 0  # where it stands in the sources at hand; 0 when stale
     fate: str = ""
     detail: str = ""
     seconds: float = 0.0
@@ -74,34 +308,35 @@ class Mutant:
         return "/".join(parts) or "."
 
     def label(self) -> str:
-        return f"{self.path}:{self.line}"
+        where = self.function if self.function != FILE_SCOPE else "outside functions"
+        return f"{self.path}:{self.line or '?'} ({where})"
 
     def change(self) -> str:
         return f"`{self.old.strip()}` -> `{self.new.strip() or '(nothing)'}`"
 
     def as_list_line(self) -> str:
         occurrence = f"\t{self.occurrence}" if self.occurrence != 1 else ""
-        return f"{self.path}:{self.line}\t{self.old}\t{self.new}{occurrence}"
+        return f"{self.path}\t{self.function}\t{self.old}\t{self.new}{occurrence}"
+
+    def locate(self, source: Source) -> int | None:
+        """The offset of the text to change in `source`, or None when the mutant is stale."""
+        return source.find(self.function, self.old, self.occurrence)
 
     def apply(self, text: str) -> str:
-        lines = text.split("\n")
-        source = lines[self.line - 1]
-        at = -1
-        for _ in range(self.occurrence):
-            at = source.find(self.old, at + 1)
-            if at < 0:
-                raise ValueError(f"{self.label()}: {self.old!r} (occurrence {self.occurrence}) "
-                                 f"not in line {source.strip()!r}")
-        lines[self.line - 1] = source[:at] + self.new + source[at + len(self.old):]
-        return "\n".join(lines)
+        at = self.locate(Source(text))
+        if at is None:
+            raise ValueError(f"{self.old!r} (occurrence {self.occurrence}) not in "
+                             f"{self.function if self.function != FILE_SCOPE else 'the code outside functions'}")
+        return text[:at] + self.new + text[at + len(self.old):]
 
 
 # ---------------------------------------------------------------------------------------------
 # Reading mutants
 
 def read_list(path: pathlib.Path) -> list[Mutant]:
-    """One mutant per line: `PATH:LINE<TAB>OLD<TAB>NEW[<TAB>OCCURRENCE]`; `#` starts a comment
-    line. OLD and NEW are taken exactly (NEW may be empty: the text is deleted)."""
+    """One mutant per line: `PATH<TAB>FUNCTION<TAB>OLD<TAB>NEW[<TAB>OCCURRENCE]`, FUNCTION being
+    `-` for code outside every function; `#` starts a comment line. OLD and NEW are taken
+    exactly (NEW may be empty: the text is deleted)."""
     mutants = []
     rule = "list"
     for number, raw in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
@@ -112,12 +347,72 @@ def read_list(path: pathlib.Path) -> list[Mutant]:
         if not raw.strip():
             continue
         fields = raw.split("\t")
-        if len(fields) not in (3, 4) or ":" not in fields[0]:
-            sys.exit(f"{path}:{number}: expected PATH:LINE<TAB>OLD<TAB>NEW[<TAB>OCCURRENCE]")
-        where, old, new = fields[:3]
-        file, line = where.rsplit(":", 1)
-        mutants.append(Mutant(file, int(line), old, new, int(fields[3]) if len(fields) == 4 else 1, rule))
+        if len(fields) not in (4, 5) or not fields[1] or not fields[2]:
+            sys.exit(f"{path}:{number}: expected PATH<TAB>FUNCTION<TAB>OLD<TAB>NEW[<TAB>OCCURRENCE]")
+        mutants.append(Mutant(*fields[:4], int(fields[4]) if len(fields) == 5 else 1, rule))
     return mutants
+
+
+def from_lines(path: pathlib.Path, roots: list[pathlib.Path]) -> str:
+    """A list file of the older form, `PATH:LINE<TAB>OLD<TAB>NEW[<TAB>OCCURRENCE]` (OCCURRENCE
+    on the line), in the form above, each line resolved in the sources under the first of
+    `roots` where that line holds its text; comments are kept. A line that holds its text
+    under none of them stops the conversion."""
+    sources: dict[pathlib.Path, Source] = {}
+    out = []
+    for number, raw in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
+        fields = raw.split("\t")
+        if raw.lstrip().startswith("#") or not raw.strip() or ":" not in fields[0]:
+            out.append(raw)
+            continue
+        file, line = fields[0].rsplit(":", 1)
+        old, new = fields[1], fields[2]
+        for root in roots:
+            if not (root / file).is_file():
+                continue
+            source = sources.setdefault(root / file, Source((root / file).read_text(encoding="utf-8")))
+            offset = sum(len(text) + 1 for text in source.text.split("\n")[:int(line) - 1]) - 1
+            for _ in range(int(fields[3]) if len(fields) == 4 else 1):
+                offset = source.text.find(old, offset + 1)
+            named = source.name(offset, old) if 0 <= offset and source.line_of(offset) == int(line) else None
+            if named:
+                out.append(Mutant(file, named[0], old, new, named[1]).as_list_line())
+                break
+        else:
+            sys.exit(f"{path}:{number}: {old!r} is not on line {line} of {file} under "
+                     + ", ".join(map(str, roots)))
+    return "\n".join(out) + "\n"
+
+
+def resolve(mutants: list[Mutant], root: pathlib.Path) -> None:
+    """Sets each mutant's line in the sources under `root`, or its fate to stale with the
+    reason (and the files that hold a function of that name, when it has moved)."""
+    sources: dict[str, Source | None] = {}
+
+    def read(rel: str) -> Source | None:
+        if rel not in sources:
+            file = root / rel
+            sources[rel] = Source(file.read_text(encoding="utf-8")) if file.is_file() else None
+        return sources[rel]
+
+    for m in mutants:
+        source = read(m.path)
+        at = m.locate(source) if source else None
+        if at is not None:
+            m.line = source.line_of(at)
+            continue
+        m.fate, m.line = "stale", 0
+        if source is None:
+            m.detail = f"no {m.path}"
+        elif m.function != FILE_SCOPE and m.function not in source.names:
+            m.detail = f"no {m.function}"
+        else:
+            m.detail = f"no occurrence {m.occurrence} of the text"
+        if m.function != FILE_SCOPE and m.function not in (source.names if source else ()):
+            rels = [p.relative_to(root).as_posix() for p in source_files(root)]
+            found = [rel for rel in rels if m.function in read(rel).names]
+            if found:
+                m.detail += f" (a {m.function} is in {', '.join(found)})"
 
 
 def mask_literals(line: str) -> str:
@@ -221,15 +516,19 @@ def operand_drops(masked: str) -> list[tuple[int, int, str]]:
 
 def generate(path: pathlib.Path, rel: str) -> list[Mutant]:
     text = path.read_text(encoding="utf-8")
+    source = Source(text)
+    line_starts = [0]
+    for line in text.split("\n"):
+        line_starts.append(line_starts[-1] + len(line) + 1)
     mutants = []
 
     def add(number, line, start, end, new, rule):
         old = line[start:end]
         if not old.strip() and not new:
             return
-        # Which occurrence of `old` on the line starts at `start`.
-        occurrence = sum(1 for m in re.finditer("(?=" + re.escape(old) + ")", line) if m.start() <= start)
-        mutants.append(Mutant(rel, number, old, new, occurrence, rule))
+        named = source.name(line_starts[number - 1] + start, old)
+        if named:  # None only for text that the naming reads as a comment
+            mutants.append(Mutant(rel, named[0], old, new, named[1], rule, number))
 
     for number, line, masked in compiled_lines(text):
         code = masked
@@ -464,12 +763,16 @@ def run_mutants(mutants: list[Mutant], scratch: Scratch, args) -> None:
     width = len(str(len(mutants)))
     for index, mutant in enumerate(mutants, 1):
         target = scratch.repo / mutant.path
+        if mutant.fate == "stale":  # found so by resolve() in the working tree
+            print(f"[{index:>{width}}/{len(mutants)}] stale       {mutant.label():<32} "
+                  f"{mutant.change()}  {mutant.detail}", flush=True)
+            continue
         original = originals.setdefault(mutant.path, target.read_text(encoding="utf-8"))
         start = time.monotonic()
         try:
             try:
                 target.write_text(mutant.apply(original), encoding="utf-8")
-            except (ValueError, IndexError) as error:
+            except (ValueError, OSError) as error:
                 mutant.fate, mutant.detail = "stale", str(error)
                 continue
             built, log = scratch.compile()
@@ -533,14 +836,19 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     source = parser.add_argument_group("mutants")
     source.add_argument("--list", type=pathlib.Path, action="append", default=[],
-                        help="a list file: PATH:LINE<TAB>OLD<TAB>NEW[<TAB>OCCURRENCE] per line")
+                        help="a list file: PATH<TAB>FUNCTION<TAB>OLD<TAB>NEW[<TAB>OCCURRENCE] per line")
     source.add_argument("--rules", action="store_true", help="generate mutants by rule over src/")
     source.add_argument("--only-rules", default=",".join(RULES),
                         help=f"comma-separated rules to use (default all: {', '.join(RULES)})")
     source.add_argument("--files", default="", help="only sources whose path contains one of these (comma-separated)")
     source.add_argument("--sample", type=int, default=0, help="draw this many generated mutants, spread over every module")
     source.add_argument("--seed", type=int, default=1, help="seed of the sample (default 1)")
-    parser.add_argument("--dry-run", action="store_true", help="print the mutants (as a list file) and stop")
+    parser.add_argument("--dry-run", action="store_true",
+                        help="print the mutants (as a list file), count those that no longer resolve, and stop")
+    parser.add_argument("--from-lines", metavar="ROOT", type=pathlib.Path, action="append", default=[],
+                        help="rewrite the --list files, whose entries name lines (PATH:LINE) of the sources "
+                             "under ROOT, in the function form, and stop; given more than once, each line "
+                             "is taken from the first ROOT where it holds its text")
     parser.add_argument("--baseline", action="store_true",
                         help="only build the unmutated copy and run the suite on it (with the shared data)")
     parser.add_argument("--write-list", type=pathlib.Path, help="also write the mutants as a list file")
@@ -561,9 +869,15 @@ def main() -> None:
                         help="extra pytest arguments (after --); test paths given here replace tests/")
     args = parser.parse_args()
 
+    if args.from_lines:
+        for path in args.list:
+            path.write_text(from_lines(path, [root.resolve() for root in args.from_lines]), encoding="utf-8")
+            print(f"{path}: rewritten", file=sys.stderr)
+        return
     mutants: list[Mutant] = []
     for path in args.list:
         mutants.extend(read_list(path))
+    resolve(mutants, REPO)
     if args.rules:
         wanted_rules = set(args.only_rules.split(","))
         unknown = wanted_rules - set(RULES)
@@ -590,6 +904,10 @@ def main() -> None:
             args.write_list.write_text(body, encoding="utf-8")
         if args.dry_run:
             sys.stdout.write(body)
+            stale = [m for m in mutants if m.fate == "stale"]
+            for m in stale:
+                print(f"stale: {m.path}\t{m.function}\t{m.change()}\t{m.detail}", file=sys.stderr)
+            print(f"{len(mutants) - len(stale)} resolved, {len(stale)} stale", file=sys.stderr)
             return
 
     shared = args.shared or default_shared()
@@ -601,7 +919,7 @@ def main() -> None:
     finally:
         if args.results:
             args.results.write_text("".join(
-                f"{m.module}\t{m.path}:{m.line}\t{m.rule}\t{m.old}\t{m.new}\t{m.fate}\t{m.detail}\n"
+                f"{m.module}\t{m.path}\t{m.function}\t{m.line}\t{m.rule}\t{m.old}\t{m.new}\t{m.fate}\t{m.detail}\n"
                 for m in mutants), encoding="utf-8")
     if mutants:
         print(summarise(mutants))

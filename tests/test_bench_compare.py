@@ -1,6 +1,8 @@
-"""The benchmark's value comparison: what it calls equal, and where it says two values differ, as
-the report prints it for a peer whose typing is not Corvane's."""
+"""The benchmark's helpers: what it calls equal, and where it says two values differ, as the
+report prints it for a peer whose typing is not Corvane's; the collector modes of its timing;
+and which differences fail a run."""
 
+import gc
 import pathlib
 import sys
 
@@ -33,3 +35,54 @@ def test_first_difference_names_the_path_and_both_values(a, b, where):
 def test_equal_values_have_no_difference(value):
     assert bench.same(value, value)
     assert bench.first_difference(value, value) is None
+
+
+# ---- timing with the collector off and on ----
+
+@pytest.mark.parametrize("collector", [False, True])
+def test_timed_rep_runs_the_calls_with_the_collector_as_asked_and_enables_it_after(collector):
+    seen = []
+    _, kept = bench.timed_rep(lambda: seen.append(gc.isenabled()) or len(seen), 3, collector)
+    assert seen == [collector] * 3
+    assert kept == [1, 2, 3]  # every value kept until the clock stopped
+    assert gc.isenabled()
+
+
+class FakeArgs:
+    min_reps, min_time = 4, 0.0
+
+
+# (modes of each figure) -> every (figure, mode) unit gets the figure's repetitions, in its mode
+@pytest.mark.parametrize("modes", [[("off", "on"), ("off",)], [("on",), ("on",), ("off", "on")], [("off",)]])
+def test_rounds_time_every_figure_in_each_of_its_collector_modes(modes):
+    calls = []
+    figures = []
+    for index, figure_modes in enumerate(modes):
+        rep = lambda inner, collector, index=index: calls.append((index, collector)) or 1000.0  # noqa: E731
+        figure = bench.Figure(f"f{index}", rep, 1, 1, figure_modes)
+        figure.once = 1000.0
+        figures.append(figure)
+    bench.time_rounds(figures, FakeArgs)
+    for index, figure in enumerate(figures):
+        assert {mode: len(samples) for mode, samples in figure.samples.items()} == {m: 4 for m in modes[index]}
+        timed = [collector for i, collector in calls if i == index][1:]  # after the warm-up call
+        assert sorted(timed) == sorted([mode == "on" for mode in modes[index]] * 4)
+
+
+# (corpus, figure, whether its value differs) -> whether the run fails for it
+MISMATCHES = [
+    ("config_1KB", "json.loads", True, True),
+    ("config_1KB", "yaml_rs", True, False),  # its own typing
+    ("real_world", "json.loads", True, False),  # integer keys become strings
+    ("real_world", "replay", True, True),
+    ("real_world", "load_with_lines", True, True),
+    ("real_world", "dump", True, True),
+    ("config_1KB", "PyYAML", False, False),
+]
+
+
+@pytest.mark.parametrize("corpus, name, differs, fails", MISMATCHES)
+def test_a_differing_value_fails_the_run_where_the_value_must_be_corvanes(corpus, name, differs, fails):
+    figure = bench.Figure(name, None, 1, 2, ("off",))
+    figure.equal = 1 if differs else 2
+    assert bench.mismatches(bench.Corpus(corpus, [], []), {name: figure}) == ([name] if fails else [])

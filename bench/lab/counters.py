@@ -1,10 +1,10 @@
 """Counts instructions and cache misses per corpus, under valgrind's cachegrind, for the C++ parser
-alone (parse-only, the null sink of bench/out/libparse_only.so), Corvane's `load` and
-`orjson.loads` on the same value written as JSON, and prints a table.
+alone (parse-only: the null sink of libparse_only.so, built as bench/bench.py builds it),
+Corvane's `load` and `orjson.loads` on the same value written as JSON, and prints a table.
 
-    python bench/counters.py [--corpora NAME,...] [--real DIR] [--markdown FILE]
+    python bench/lab/counters.py [--corpora NAME,...] [--real DIR] [--markdown FILE]
 
-(`bench/run.sh --counters ...` builds what this needs first.) Each figure is a small Python program
+(run from the environment that bench/run.sh makes, .venv-bench). Each figure is a small Python program
 that loads the corpus once, minus the same program without that load, so that the interpreter's
 start-up, the imports and the reading of the input cancel. Both exit with os._exit, so freeing the
 value is not counted either; gc is disabled in both, as during the timings. The cache simulated is
@@ -23,8 +23,8 @@ import subprocess
 import sys
 import tempfile
 
-HERE = pathlib.Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE))
+BENCH = pathlib.Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(BENCH))
 
 import bench  # noqa: E402
 import make_corpora  # noqa: E402
@@ -103,18 +103,16 @@ def main(argv):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     names = list(make_corpora.CORPORA) + [bench.REAL_NAME]
     ap.add_argument("--corpora", default=",".join(names), help=f"comma-separated subset of: {', '.join(names)}")
-    ap.add_argument("--data", type=pathlib.Path, default=HERE / "data", help="where the corpora are generated")
+    ap.add_argument("--data", type=pathlib.Path, default=BENCH / "data", help="where the corpora are generated")
     ap.add_argument("--real", type=pathlib.Path, default=bench.REAL, help="the real-world files")
-    ap.add_argument("--out", type=pathlib.Path, default=HERE / "out", help="holds libparse_only.so")
+    ap.add_argument("--out", type=pathlib.Path, default=BENCH / "out", help="the C++ build (as bench/bench.py's)")
     ap.add_argument("--cache", default="--I1=32768,8,64 --D1=32768,8,64 --LL=33554432,16,64",
                     help="cachegrind's cache options (size,associativity,line)")
     ap.add_argument("--markdown", type=pathlib.Path, help="also write the report to this file")
     ap.add_argument("--json", type=pathlib.Path, help="also write the counts to this file")
     args, _ = ap.parse_known_args(argv)
     selected = [n.strip() for n in args.corpora.split(",") if n.strip() in names]
-    library = args.out / "libparse_only.so"
-    if not library.exists():
-        sys.exit(f"no {library}: bench/run.sh builds it")
+    library = bench.build_native(args.out) / "libparse_only.so"
     if not shutil.which("valgrind"):
         sys.exit("no valgrind on PATH (Debian: apt-get install valgrind)")
 
@@ -168,7 +166,7 @@ def main(argv):
         f"- date: {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}",
         f"- valgrind: {subprocess.run(['valgrind', '--version'], capture_output=True, text=True).stdout.strip()}; "
         f"cache: {args.cache}",
-        f"- command: bench/counters.py {' '.join(argv)}".rstrip(),
+        f"- command: bench/lab/counters.py {' '.join(argv)}".rstrip(),
         "",
         bench.table(header, rows),
         "",
