@@ -155,9 +155,9 @@ def test_help_shows_the_three_forms_of_the_command():
     result = run("--help")
     assert (result.returncode, result.stderr) == (0, b"")
     assert result.stdout.decode().splitlines()[:3] == [
-        "usage: corvane [--strict] [--yaml-1-1-bools] [--indent N] FILE",
-        "       corvane --check [--strict] [--yaml-1-1-bools] FILE...",
-        "       corvane --to-yaml [--indent N] FILE"]
+        "usage: corvane [--strict] [--yaml-1-1-bools] [--indent N] [--format F] FILE",
+        "       corvane --check [--strict] [--yaml-1-1-bools] [--format F] FILE...",
+        "       corvane --to-yaml [--indent N] [--format F] FILE"]
 
 
 def test_console_script_and_version():

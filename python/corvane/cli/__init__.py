@@ -25,26 +25,36 @@ from corvane.cli.arguments import parse_arguments
 from corvane.cli.files import NOT_ENOUGH_MEMORY, display_name, files_to_check, load_path, read_text
 from corvane.cli.json_text import KeyClash, check_json_keys, json_chunks
 from corvane.cli.output import Output, report_error, writing_output
-from corvane.cli.problems import Failed, Problem, report_line
+from corvane.cli.problems import Failed, Problem
+from corvane.cli.report import Report
 
 
-def check(paths: Sequence[str], strict: bool, yaml_1_1_bools: bool, out: Output) -> int:
-    """Loads every file; one report line on standard output for each problem."""
-    failed = False
+def check(paths: Sequence[str], strict: bool, yaml_1_1_bools: bool, report: Report) -> int:
+    """Loads every file; reports every problem."""
     for path in files_to_check(paths):
-        problem = path if isinstance(path, Problem) else None
-        if isinstance(path, str):
-            try:
-                load_path(path, strict, yaml_1_1_bools)
-            except Failed as failure:
-                problem = failure.problem
-        if problem is not None:
-            out.write_line(report_line(problem))
-            failed = True
-    return 1 if failed else 0
+        if isinstance(path, Problem):
+            report.add(path)
+            report.files_failed += 1
+            continue
+        report.files_checked += 1
+        try:
+            load_path(path, strict, yaml_1_1_bools)
+        except Failed as failure:
+            report.add(failure.problem)
+            report.files_failed += 1
+    report.finish()
+    return 1 if report.files_failed else 0
 
 
-def print_json(path: str, strict: bool, yaml_1_1_bools: bool, indent: int, out: Output) -> int:
+def report_failure(problem: Problem, format: str) -> None:
+    """The problem that ends a command on one file, on standard error."""
+    report = Report(format, report_error)
+    report.files_checked = report.files_failed = 1
+    report.add(problem)
+    report.finish()
+
+
+def print_json(path: str, strict: bool, yaml_1_1_bools: bool, indent: int, format: str, out: Output) -> int:
     try:
         value = load_path(path, strict, yaml_1_1_bools)
         try:
@@ -52,7 +62,7 @@ def print_json(path: str, strict: bool, yaml_1_1_bools: bool, indent: int, out: 
         except KeyClash as clash:
             raise Failed(Problem.with_file(display_name(path), str(clash))) from None
     except Failed as failure:
-        report_error(report_line(failure.problem))
+        report_failure(failure.problem, format)
         return 1
     for chunk in json_chunks(value, indent):
         out.write(chunk)
@@ -70,7 +80,7 @@ def json_int(text: str) -> int:
     return int(text) if len(text) <= LONGEST_INT else 1 << 64
 
 
-def print_yaml(path: str, indent: int, out: Output) -> int:
+def print_yaml(path: str, indent: int, format: str, out: Output) -> int:
     """The JSON file `path` written as YAML by dump, which load reads back as the same value."""
     name = display_name(path)
     try:
@@ -86,7 +96,7 @@ def print_yaml(path: str, indent: int, out: Output) -> int:
         except ValueError as exc:
             raise Failed(Problem.with_file(name, f"cannot write as YAML: {exc}")) from None
     except Failed as failure:
-        report_error(report_line(failure.problem))
+        report_failure(failure.problem, format)
         return 1
     out.write_line(text.removesuffix("\n"))
     return 0
@@ -101,10 +111,10 @@ def main(argv: Sequence[str] | None = None) -> int:
 
     def run() -> int:
         if args.to_yaml:
-            return print_yaml(args.files[0], indent, out)
+            return print_yaml(args.files[0], indent, args.format, out)
         if args.check:
-            return check(args.files, args.strict, args.yaml_1_1_bools, out)
-        return print_json(args.files[0], args.strict, args.yaml_1_1_bools, indent, out)
+            return check(args.files, args.strict, args.yaml_1_1_bools, Report(args.format, out.write_line))
+        return print_json(args.files[0], args.strict, args.yaml_1_1_bools, indent, args.format, out)
     try:
         return writing_output(run)
     except MemoryError:

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import os
 import re
 from collections.abc import Sequence
 from typing import NoReturn
@@ -10,12 +11,13 @@ from typing import NoReturn
 from corvane import __version__
 from corvane.cli.output import print_line, report_error
 from corvane.cli.problems import MESSAGE_LIMIT
+from corvane.cli.report import FORMATS
 
 MAX_INDENT = 16
 # Shown in the usage line of --help and of every usage error.
-USAGE = """%(prog)s [--strict] [--yaml-1-1-bools] [--indent N] FILE
-       %(prog)s --check [--strict] [--yaml-1-1-bools] FILE...
-       %(prog)s --to-yaml [--indent N] FILE"""
+USAGE = """%(prog)s [--strict] [--yaml-1-1-bools] [--indent N] [--format F] FILE
+       %(prog)s --check [--strict] [--yaml-1-1-bools] [--format F] FILE...
+       %(prog)s --to-yaml [--indent N] [--format F] FILE"""
 
 
 class Parser(argparse.ArgumentParser):
@@ -72,6 +74,11 @@ def build_parser() -> argparse.ArgumentParser:
                              "0 writes one line")
     parser.add_argument("--to-yaml", action="store_true",
                         help="read FILE as JSON and print it as YAML (--indent: 2, 4, 6 or 8)")
+    parser.add_argument("--format", choices=FORMATS, default=None,
+                        help="how problems are reported: text (PATH:LINE: message, the default), "
+                             "github (workflow commands that annotate the files; the default when "
+                             "GITHUB_ACTIONS is true), json, sarif (code scanning) or gitlab (Code "
+                             "Quality); with --check on standard output, otherwise on standard error")
     parser.add_argument("--version", action=PrintAndExit, help="show the version and exit")
     return parser
 
@@ -92,4 +99,6 @@ def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace | int:
             parser.error("give one FILE to print as JSON, or --check to check several")
     except SystemExit as done:
         return done.code if isinstance(done.code, int) else 1
+    if args.format is None:
+        args.format = "github" if os.environ.get("GITHUB_ACTIONS") == "true" else "text"
     return args

@@ -12,15 +12,32 @@ from corvane import CorvaneError, UnsupportedFeatureError
 MESSAGE_LIMIT = 300
 
 
+# Each kind of problem, with the name and description a SARIF rule gives it.
+KINDS = {
+    "syntax": ("InvalidYaml", "The file is not valid in the YAML that Corvane reads."),
+    "unsupported": ("UnsupportedFeature", "The file uses a YAML feature that Corvane leaves out."),
+    "duplicate-key": ("DuplicateKey", "A mapping repeats a key."),
+    "schema": ("SchemaViolation", "A value does not match the JSON Schema."),
+    "portability": ("ReadDifferently", "A plain value that YAML 1.1 readers read as another type or value."),
+    "file": ("UnreadableFile", "The file cannot be read or loaded as a whole."),
+}
+
+
 class Problem(NamedTuple):
     path: str
     line: int | None  # None for a problem with the whole file
-    kind: str  # "syntax", "unsupported" or "file"
+    kind: str  # one of KINDS
     message: str
 
     @classmethod
     def of_error(cls, path: str, error: CorvaneError) -> Problem:
-        kind = "unsupported" if isinstance(error, UnsupportedFeatureError) else "syntax"
+        if isinstance(error, UnsupportedFeatureError):
+            kind = "unsupported"
+        elif error.message.startswith("Duplicate key"):
+            # The strict loads' one refusal of a well-formed document.
+            kind = "duplicate-key"
+        else:
+            kind = "syntax"
         return cls(path, error.line, kind, error.message)
 
     @classmethod
