@@ -29,9 +29,10 @@ from corvane.cli.problems import Failed, Problem
 from corvane.cli.report import Report
 
 
-def check(paths: Sequence[str], strict: bool, yaml_1_1_bools: bool, report: Report) -> int:
+def check(paths: Sequence[str], strict: bool, yaml_1_1_bools: bool, follow_ignore_rules: bool,
+          report: Report) -> int:
     """Loads every file; reports every problem."""
-    for path in files_to_check(paths):
+    for path in files_to_check(paths, follow_ignore_rules):
         if isinstance(path, Problem):
             report.add(path)
             report.files_failed += 1
@@ -113,7 +114,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         if args.to_yaml:
             return print_yaml(args.files[0], indent, args.format, out)
         if args.check:
-            return check(args.files, args.strict, args.yaml_1_1_bools, Report(args.format, out.write_line))
+            return check(args.files, args.strict, args.yaml_1_1_bools, not args.no_ignore,
+                         Report(args.format, out.write_line))
         return print_json(args.files[0], args.strict, args.yaml_1_1_bools, indent, args.format, out)
     try:
         return writing_output(run)

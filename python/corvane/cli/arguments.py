@@ -62,10 +62,14 @@ def build_parser() -> argparse.ArgumentParser:
                         help="a YAML file (a JSON file with --to-yaml), or - for standard input; "
                              "several with --check")
     parser.add_argument("--check", action="store_true",
-                        help="only check that each FILE loads; print PATH:LINE: message for each "
-                             "one that does not. A FILE that is a folder stands for the *.yaml "
-                             "and *.yml files under it (hidden folders and symbolic links left "
-                             "out)")
+                        help="only check that each FILE loads; report each problem (see --format). "
+                             "A FILE that is a folder stands for the *.yaml and *.yml files under "
+                             "it: those git would list inside a git work tree, otherwise all but "
+                             "those in hidden folders (symbolic links are not followed)")
+    parser.add_argument("--no-ignore", action="store_true",
+                        help="with --check, a folder stands for every *.yaml and *.yml file under it; "
+                             "otherwise, inside a git work tree, for those git would list (tracked "
+                             "and untracked, less what .gitignore excludes)")
     parser.add_argument("--strict", action="store_true", help="a mapping that repeats a key is an error")
     parser.add_argument("--yaml-1-1-bools", action="store_true",
                         help="read yes/no/on/off/y/n as booleans too")
@@ -93,6 +97,8 @@ def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace | int:
                 parser.error("--to-yaml takes one FILE and no other option than --indent")
             if args.indent is not None and args.indent not in (2, 4, 6, 8):
                 parser.error("--indent with --to-yaml must be 2, 4, 6 or 8")
+        if args.no_ignore and not args.check:
+            parser.error("--no-ignore applies to the folders of --check")
         if args.check and args.indent is not None:
             parser.error("--indent applies to JSON output, not to --check")
         if not args.check and len(args.files) != 1:

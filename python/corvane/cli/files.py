@@ -4,6 +4,7 @@ YAML files under a folder."""
 from __future__ import annotations
 
 import os
+import subprocess
 import sys
 from collections.abc import Iterator, Sequence
 
@@ -92,11 +93,38 @@ def yaml_files_under(folder: str) -> Iterator[str | Problem]:
             yield entry.path
 
 
-def files_to_check(paths: Sequence[str]) -> Iterator[str | Problem]:
-    """The files the arguments of --check stand for, a folder for the YAML files under it, and
-    a problem for each folder that cannot be listed."""
+def git_listing(folder: str) -> list[str] | None:
+    """The files git would list under `folder` (tracked and untracked, less what the ignore rules
+    exclude), or None when the folder is not in a git work tree or git is not at hand."""
+    try:
+        run = subprocess.run(["git", "-C", folder, "ls-files", "-z", "--cached", "--others", "--exclude-standard",
+                              "--", "."], capture_output=True, timeout=600)
+    except (OSError, subprocess.SubprocessError):
+        return None
+    if run.returncode != 0:
+        return None
+    return [os.fsdecode(name) for name in run.stdout.split(b"\0") if name]
+
+
+def yaml_files_listed_by_git(folder: str, listed: list[str]) -> Iterator[str]:
+    """The *.yaml and *.yml files among those git lists, in the walk's order: depth first in name
+    order. Symbolic links are not followed, and a tracked file that is gone is no longer there."""
+    names = sorted((name for name in listed if name.endswith(YAML_SUFFIXES)), key=lambda name: name.split("/"))
+    for name in names:
+        path = os.path.join(folder, name)
+        if not os.path.islink(path) and os.path.isfile(path):
+            yield path
+
+
+def files_to_check(paths: Sequence[str], follow_ignore_rules: bool = True) -> Iterator[str | Problem]:
+    """The files the arguments of --check stand for, a folder for the YAML files under it (in a
+    git work tree, those git would list), and a problem for each folder that cannot be listed."""
     for path in paths:
         if path != STDIN and os.path.isdir(path):
-            yield from yaml_files_under(path)
+            listed = git_listing(path) if follow_ignore_rules else None
+            if listed is None:
+                yield from yaml_files_under(path)
+            else:
+                yield from yaml_files_listed_by_git(path, listed)
         else:
             yield path
