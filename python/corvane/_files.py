@@ -7,6 +7,7 @@ import os
 
 from _corvane import CorvaneError, ParseError, load
 from corvane._native import _error_in_file
+from corvane._lines import Lines, load_with_lines
 from corvane._types import Value
 
 
@@ -25,6 +26,14 @@ def load_text(text: str, path: str, strict: bool, yaml_1_1_bools: bool) -> Value
     """`load` of a file's text, its errors naming the file."""
     try:
         return load(text, strict=strict, yaml_1_1_bools=yaml_1_1_bools)
+    except CorvaneError as exc:
+        raise _error_in_file(type(exc), path, exc.line, exc.message) from None
+
+
+def load_with_lines_text(text: str, path: str, strict: bool, yaml_1_1_bools: bool) -> tuple[Value, Lines]:
+    """`load_with_lines` of a file's text, its errors naming the file."""
+    try:
+        return load_with_lines(text, strict=strict, yaml_1_1_bools=yaml_1_1_bools)
     except CorvaneError as exc:
         raise _error_in_file(type(exc), path, exc.line, exc.message) from None
 

@@ -22,29 +22,12 @@ from collections.abc import Sequence
 
 from corvane import dump
 from corvane.cli.arguments import parse_arguments
-from corvane.cli.files import NOT_ENOUGH_MEMORY, display_name, files_to_check, load_path, read_text
+from corvane.cli.check import Checker
+from corvane.cli.files import NOT_ENOUGH_MEMORY, display_name, load_path, read_text
 from corvane.cli.json_text import KeyClash, check_json_keys, json_chunks
 from corvane.cli.output import Output, report_error, writing_output
 from corvane.cli.problems import Failed, Problem
 from corvane.cli.report import Report
-
-
-def check(paths: Sequence[str], strict: bool, yaml_1_1_bools: bool, follow_ignore_rules: bool,
-          report: Report) -> int:
-    """Loads every file; reports every problem."""
-    for path in files_to_check(paths, follow_ignore_rules):
-        if isinstance(path, Problem):
-            report.add(path)
-            report.files_failed += 1
-            continue
-        report.files_checked += 1
-        try:
-            load_path(path, strict, yaml_1_1_bools)
-        except Failed as failure:
-            report.add(failure.problem)
-            report.files_failed += 1
-    report.finish()
-    return 1 if report.files_failed else 0
 
 
 def report_failure(problem: Problem, format: str) -> None:
@@ -114,8 +97,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         if args.to_yaml:
             return print_yaml(args.files[0], indent, args.format, out)
         if args.check:
-            return check(args.files, args.strict, args.yaml_1_1_bools, not args.no_ignore,
-                         Report(args.format, out.write_line))
+            checker = Checker(Report(args.format, out.write_line), args.strict, args.yaml_1_1_bools,
+                              args.schema_validator)
+            return checker.run(args.files, not args.no_ignore)
         return print_json(args.files[0], args.strict, args.yaml_1_1_bools, indent, args.format, out)
     try:
         return writing_output(run)

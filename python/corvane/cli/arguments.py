@@ -12,6 +12,7 @@ from corvane import __version__
 from corvane.cli.output import print_line, report_error
 from corvane.cli.problems import MESSAGE_LIMIT
 from corvane.cli.report import FORMATS
+from corvane.cli.schema import INSTALL_HINT, SchemaUnusable, load_schema_file
 
 MAX_INDENT = 16
 # Shown in the usage line of --help and of every usage error.
@@ -70,6 +71,11 @@ def build_parser() -> argparse.ArgumentParser:
                         help="with --check, a folder stands for every *.yaml and *.yml file under it; "
                              "otherwise, inside a git work tree, for those git would list (tracked "
                              "and untracked, less what .gitignore excludes)")
+    parser.add_argument("--schema", metavar="FILE",
+                        help="with --check, also check each file that loads against this JSON Schema "
+                             "(a JSON or YAML file; needs the jsonschema package: "
+                             f"{INSTALL_HINT}); a file may name its own with a leading "
+                             "'# yaml-language-server: $schema=PATH' comment")
     parser.add_argument("--strict", action="store_true", help="a mapping that repeats a key is an error")
     parser.add_argument("--yaml-1-1-bools", action="store_true",
                         help="read yes/no/on/off/y/n as booleans too")
@@ -97,8 +103,14 @@ def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace | int:
                 parser.error("--to-yaml takes one FILE and no other option than --indent")
             if args.indent is not None and args.indent not in (2, 4, 6, 8):
                 parser.error("--indent with --to-yaml must be 2, 4, 6 or 8")
-        if args.no_ignore and not args.check:
-            parser.error("--no-ignore applies to the folders of --check")
+        if (args.no_ignore or args.schema is not None) and not args.check:
+            parser.error("--no-ignore and --schema apply to --check")
+        args.schema_validator = None
+        if args.schema is not None:
+            try:
+                args.schema_validator = load_schema_file(args.schema)
+            except SchemaUnusable as unusable:
+                parser.error(str(unusable))
         if args.check and args.indent is not None:
             parser.error("--indent applies to JSON output, not to --check")
         if not args.check and len(args.files) != 1:

@@ -7,9 +7,10 @@ import os
 import subprocess
 import sys
 from collections.abc import Iterator, Sequence
+from typing import Any
 
 from corvane import CorvaneError, InternalError, Value
-from corvane._files import decode_utf8, load_text
+from corvane._files import decode_utf8, load_text, load_with_lines_text
 from corvane.cli.problems import Failed, Problem
 
 STDIN = "-"
@@ -42,11 +43,13 @@ def read_text(path: str) -> str:
         raise Failed(Problem.of_error(name, exc)) from None
 
 
-def load_path(path: str, strict: bool, yaml_1_1_bools: bool) -> Value:
-    """The value of the file at `path` (or standard input); Failed with the problem otherwise."""
+def load_text_of(path: str, text: str, strict: bool, yaml_1_1_bools: bool, with_lines: bool = False) -> Any:
+    """The value of a file's text (with its Lines, when asked for); Failed with the problem
+    otherwise."""
     name = display_name(path)
-    text = read_text(path)
     try:
+        if with_lines:
+            return load_with_lines_text(text, name, strict, yaml_1_1_bools)
         return load_text(text, name, strict, yaml_1_1_bools)
     except CorvaneError as exc:
         raise Failed(Problem.of_error(name, exc)) from None
@@ -56,6 +59,12 @@ def load_path(path: str, strict: bool, yaml_1_1_bools: bool) -> Value:
         # The interpreter could not build the value, which only memory running out causes: one
         # more problem with the file, not the end of the command.
         raise Failed(Problem.with_file(name, f"cannot load: {NOT_ENOUGH_MEMORY}")) from None
+
+
+def load_path(path: str, strict: bool, yaml_1_1_bools: bool) -> Value:
+    """The value of the file at `path` (or standard input); Failed with the problem otherwise."""
+    value: Value = load_text_of(path, read_text(path), strict, yaml_1_1_bools)
+    return value
 
 
 def folder_listing(path: str) -> list[os.DirEntry[str]]:
