@@ -130,13 +130,14 @@ CORVANE_COLD std::uint64_t long_magnitude(std::string_view digits, int radix) {
   return magnitude;
 }
 
-// The integer of the parts, when its value, both signs applied, lies in the signed 64-bit
-// range: -9223372036854775808 and -0x8000000000000000 are integers, -0x-8000000000000000
+// The integer of parts in `Radix`, when its value, both signs applied, lies in the signed
+// 64-bit range: -9223372036854775808 and -0x8000000000000000 are integers, -0x-8000000000000000
 // (that is, 2^63) is not.
+template <int Radix>
 CORVANE_ALWAYS_INLINE inline bool to_integer(const NumberParts& parts, std::int64_t& out) {
-  const std::uint64_t magnitude = parts.digits.size() <= mantissa_digits(parts.radix)
+  const std::uint64_t magnitude = parts.digits.size() <= mantissa_digits(Radix)
                                       ? parts.mantissa
-                                      : long_magnitude(parts.digits, parts.radix);
+                                      : long_magnitude(parts.digits, Radix);
   if (magnitude > kTwoTo63 - (parts.negative ? 0 : 1)) return false;
   out = parts.negative ? static_cast<std::int64_t>(0 - magnitude)
                        : static_cast<std::int64_t>(magnitude);
@@ -269,7 +270,13 @@ Result<Scalar> infer_number_kind(std::string_view text) {
   NumberParts parts;
   if (scan(text, parts)) {
     if (!parts.is_float) {
-      if (std::int64_t integer; to_integer(parts, integer)) return Scalar::integer(integer);
+      // The radix as a constant in each branch, as the scanner leaves it: the common decimal
+      // integer then meets its digit limit as a constant too.
+      std::int64_t integer;
+      const bool in_range = parts.radix == 10   ? to_integer<10>(parts, integer)
+                            : parts.radix == 16 ? to_integer<16>(parts, integer)
+                                                : to_integer<8>(parts, integer);
+      if (in_range) return Scalar::integer(integer);
     } else if (double number; to_float(parts, number)) {
       return Scalar::floating(number);
     }
