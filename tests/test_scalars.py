@@ -236,10 +236,11 @@ def test_out_of_range_decimals_overflow_or_underflow_by_their_value(text, expect
     assert_loads("v: " + text, {"v": expected})
 
 
-# Decimal integers of up to eighteen digits and short decimal floats are read in one pass; the
-# rest go the general way. Both sides of each of its limits: digit counts, exponent lengths, the
-# forms it leaves to the general path (signs, prefixes, a leading point), and texts that stop
-# being numbers in their last byte.
+# Numbers are read in one pass while their digits fit 64 bits unchecked (nineteen decimal,
+# sixteen hex, twenty-one octal digits) and a float takes one exact operation; the rest go the
+# general way. Both sides of each of its limits: digit counts (leading zeros, and values past
+# 2^64 that would wrap around), exponent lengths, signs, prefixes, a leading point, and texts
+# that stop being numbers in their last byte.
 @pytest.mark.parametrize("text, expected", [
     ("0", 0), ("-0", 0), ("007", 7), ("-007", -7), ("123456789012345678", 123456789012345678),
     ("-123456789012345678", -123456789012345678), ("1234567890123456789", 1234567890123456789),
@@ -258,6 +259,9 @@ def test_out_of_range_decimals_overflow_or_underflow_by_their_value(text, expect
     ("0x8000000000000000", "0x8000000000000000"), ("-0x8000000000000000", -0x8000000000000000),
     ("0x+1F", 31), ("0x-1F", -31), ("-0x1f", -31), ("-0x-1f", 31), ("00x1", "00x1"), ("1x1", "1x1"), ("0X1a", 26),
     ("1.5e0000000000000000001", 15.0), ("2e-99999999999", 0.0), ("1e+99999999999999999999", INF),
+    ("-09223372036854775809", "-09223372036854775809"), ("0x0000000000000001F", 31),
+    ("0x10000000000000001", "0x10000000000000001"), ("-0x08000000000000001", "-0x08000000000000001"),
+    ("0o0000000000000000000017", 15), ("0o2000000000000000000001", "0o2000000000000000000001"),
 ])
 def test_numbers_read_in_one_pass_and_beside_it(text, expected):
     assert_loads("[" + text + "]", [expected])

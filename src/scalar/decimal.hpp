@@ -1,7 +1,7 @@
-// A correctly rounded conversion of decimal text to double, for standard libraries without
-// std::from_chars for double (libc++ before 20). A quick estimate is corrected by exact
-// big-integer comparisons of the decimal value with the midpoints between neighbouring doubles,
-// so the result never depends on the precision of floating-point arithmetic.
+// A correctly rounded conversion of decimal digits and an exponent to double, for standard
+// libraries without std::from_chars for double (libc++ before 20). A quick estimate is corrected by
+// exact big-integer comparisons of the decimal value with the midpoints between neighbouring
+// doubles, so the result never depends on the precision of floating-point arithmetic.
 #pragma once
 
 #include <array>
@@ -10,12 +10,12 @@
 #include <cstdint>
 #include <string_view>
 
-#include "text/chars.hpp"
+#include "scalar/powers.hpp"
 
 namespace corvane::decimal {
 
 // An unsigned integer of 32-bit limbs, least significant first. The capacity covers every
-// number that parse_decimal forms: at most 801 decimal digits (2661 bits) times 2^1384, or
+// number that nearest_double forms: at most 801 decimal digits (2661 bits) times 2^1384, or
 // 5^1124 times a 54-bit midpoint significand times 2^1100, stay below 4000 bits.
 class BigInteger {
  public:
@@ -150,18 +150,16 @@ class DecimalValue {
   std::int64_t exponent_;  // E
 };
 
-// The double nearest to a well-formed decimal text ([+-]? digits ('.' digits?)? or
-// [+-]? '.' digits, then an optional exponent), ties to even; infinity past the largest double.
-inline double parse_decimal(std::string_view text) {
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  const bool negative = text[0] == '-';
-  if (text[0] == '+' || text[0] == '-') ++i;
+// The double nearest to the decimal number with the digits `integer_digits`, then a point and
+// `fraction_digits`, times 10^exponent, ties to even; infinity past the largest double. The
+// digits are those that the number scanner found; the sign is the caller's to apply.
+inline double nearest_double(std::string_view integer_digits, std::string_view fraction_digits,
+                             std::int64_t exponent) {
   std::array<char, kMaxDigits + 1> digits;
   std::size_t kept = 0;
   bool dropped_nonzero = false;
   // The value is 0.d1d2d3... * 10^point, d1 being the first significant digit.
-  std::int64_t point = 0;
+  std::int64_t point = exponent;
   const auto take_digit = [&](char c) {
     if (kept < kMaxDigits) {
       digits[kept++] = c;
@@ -169,29 +167,17 @@ inline double parse_decimal(std::string_view text) {
       dropped_nonzero |= c != '0';
     }
   };
-  for (; i < n && is_digit(text[i]); ++i) {
-    if (kept == 0 && text[i] == '0') continue;
-    take_digit(text[i]);
+  for (const char c : integer_digits) {
+    if (kept == 0 && c == '0') continue;
+    take_digit(c);
     ++point;
   }
-  if (i < n && text[i] == '.') {
-    for (++i; i < n && is_digit(text[i]); ++i) {
-      if (kept == 0 && text[i] == '0') {
-        --point;
-        continue;
-      }
-      take_digit(text[i]);
+  for (const char c : fraction_digits) {
+    if (kept == 0 && c == '0') {
+      --point;
+      continue;
     }
-  }
-  if (i < n) {  // the exponent, saturated far beyond the range that matters
-    ++i;
-    const bool negative_exponent = text[i] == '-';
-    if (text[i] == '+' || text[i] == '-') ++i;
-    std::int64_t written = 0;
-    for (; i < n; ++i) {
-      if (written < 1'000'000'000) written = written * 10 + (text[i] - '0');
-    }
-    point += negative_exponent ? -written : written;
+    take_digit(c);
   }
   while (kept > 0 && digits[kept - 1] == '0') --kept;
   std::uint64_t bits = 0;
@@ -203,18 +189,17 @@ inline double parse_decimal(std::string_view text) {
     if (dropped_nonzero) digits[kept++] = '1';
     const std::string_view significant(digits.data(), kept);
     // The estimate: the first 19 digits, scaled by powers of ten in double arithmetic.
-    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const std::size_t lead = kept < 19 ? kept : 19;
     std::uint64_t leading = 0;
     for (std::size_t d = 0; d < lead; ++d)
       leading = leading * 10 + static_cast<std::uint64_t>(significant[d] - '0');
     double estimate = static_cast<double>(leading);
     std::int64_t scale = point - static_cast<std::int64_t>(lead);
-    for (; scale > 22; scale -= 22) estimate *= 1e22;
-    for (; scale < -22; scale += 22) estimate /= 1e22;
-    estimate = scale >= 0 ? estimate * kPowersOfTen[scale] : estimate / kPowersOfTen[-scale];
+    constexpr double kLargest = kExactPowersOfTen[kMaxExactPowerOfTen];
+    for (; scale > kMaxExactPowerOfTen; scale -= kMaxExactPowerOfTen) estimate *= kLargest;
+    for (; scale < -kMaxExactPowerOfTen; scale += kMaxExactPowerOfTen) estimate /= kLargest;
+    estimate =
+        scale >= 0 ? estimate * kExactPowersOfTen[scale] : estimate / kExactPowersOfTen[-scale];
     bits = std::bit_cast<std::uint64_t>(estimate);
     if (bits > kInfinityBits) bits = kInfinityBits;
     // Exact correction: move up past every midpoint below the value, then down past every
@@ -231,7 +216,6 @@ inline double parse_decimal(std::string_view text) {
       --bits;
     }
   }
-  if (negative) bits |= std::uint64_t{1} << 63;
   return std::bit_cast<double>(bits);
 }
 

@@ -15,6 +15,13 @@ inline bool is_blank(char c) {
 inline bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
+// The value of a hex digit of either case, or -1 for any other byte.
+inline int hex_digit_value(char c) {
+  if (is_digit(c)) return c - '0';
+  const char lower = static_cast<char>(c | 0x20);
+  if (lower >= 'a' && lower <= 'f') return lower - 'a' + 10;
+  return -1;
+}
 inline bool is_printable_ascii(char c) {
   return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x7F;
 }
