@@ -239,6 +239,7 @@ std::optional<typename Sink::Value> parse_flow_quick(std::string_view text, std:
       std::string_view item = trim_end(text.substr(at, end - at));
       if (is_key && item == "<<") return std::nullopt;  // a merge key: refused by the exact reader
       at = end;
+      note_if_plain(sink, item);
       return to_value(std::move(*infer_kind<Sink::yaml_1_1_bools>(item)));
     }
     if (start == FlowStart::DoubleQuoted) {
@@ -421,6 +422,7 @@ Result<typename Sink::Value> parse_flow_exact(std::string_view text, std::uint64
       if (key_text == "<<") return unsupported(line, kMergeKeyMessage);
       auto key_scalar = classify_scalar<Sink::yaml_1_1_bools>(key_text, line);
       if (!key_scalar) return unexpected(std::move(key_scalar.error()));
+      note_if_plain(sink, key_text);
       key = sink.make_key(std::move(*key_scalar));
       if constexpr (Sink::strict) {
         if (sink.map_has_key(level.map, *key)) {
@@ -445,6 +447,7 @@ Result<typename Sink::Value> parse_flow_exact(std::string_view text, std::uint64
     }
     auto scalar = classify_scalar<Sink::yaml_1_1_bools>(item, line);
     if (!scalar) return unexpected(std::move(scalar.error()));
+    note_if_plain(sink, item);
     if (level.is_map) {
       sink.map_insert(level.map, std::move(*key), sink.make_value(std::move(*scalar)));
     } else {

@@ -6,6 +6,7 @@
 #include "python/builder.hpp"
 #include "python/entry.hpp"
 #include "python/errors.hpp"
+#include "python/portable.hpp"
 
 namespace corvane {
 
@@ -45,6 +46,9 @@ PyMethodDef native_methods[] = {
     {"load_with_lines", as_method(load_with_lines), METH_VARARGS | METH_KEYWORDS,
      "load_with_lines(input, strict=False, yaml_1_1_bools=False)\n--\n\n"
      "Load a document as load() does; also return the line of every value, by path."},
+    {"_portability", as_method(portability_function), METH_VARARGS | METH_KEYWORDS,
+     "_portability(input, strict=False, yaml_1_1_bools=False)\n--\n\n"
+     "The plain scalars that YAML 1.1 readers read differently, for corvane --check --portable."},
     {"_error_in_file", as_method(error_in_file_function), METH_VARARGS,
      "_error_in_file(cls, path, line, message)\n--\n\n"
      "A new error of cls whose text is 'PATH:LINE: message', for load_file."},

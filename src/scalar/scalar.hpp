@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "base/attributes.hpp"
@@ -18,6 +19,14 @@ namespace corvane {
 
 // Cuts `text` at the first blank followed by `#`, then trims the end.
 std::string_view strip_comment(std::string_view text);
+
+// The text that is typed of a scalar that stands as `text` (whitespace and a comment around it
+// left out), when it is written plain; nothing for a quoted scalar.
+inline std::optional<std::string_view> plain_source(std::string_view text) {
+  text = trim_start(text);
+  if (!text.empty() && (text[0] == '"' || text[0] == '\'')) return std::nullopt;
+  return strip_comment(text);
+}
 
 // Types a plain text that has no surrounding whitespace and no comment. Never fails; the
 // result type lets callers that return one have it built in place.

@@ -53,4 +53,20 @@ concept ValueSink =
       sink.report_line(seq, line);
     };
 
+// A sink that declares `void note_plain_source(std::string_view text)` is told the text of every
+// scalar written plain, right before the parser makes its value or key with make_value or
+// make_key (a block key's text comes with make_block_key). No other sink pays for it.
+template <class Sink>
+concept NotesPlainSources =
+    requires(Sink& sink, std::string_view text) { sink.note_plain_source(text); };
+
+// Tells such a sink the text of the scalar that `text` (a value, flow item or key as it stands)
+// holds, when it is written plain.
+template <class Sink>
+CORVANE_ALWAYS_INLINE inline void note_if_plain(Sink& sink, std::string_view text) {
+  if constexpr (NotesPlainSources<Sink>) {
+    if (std::optional<std::string_view> plain = plain_source(text)) sink.note_plain_source(*plain);
+  }
+}
+
 }  // namespace corvane

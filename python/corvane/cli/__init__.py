@@ -98,7 +98,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             return print_yaml(args.files[0], indent, args.format, out)
         if args.check:
             checker = Checker(Report(args.format, out.write_line), args.strict, args.yaml_1_1_bools,
-                              args.schema_validator)
+                              args.portable, args.schema_validator)
             return checker.run(args.files, not args.no_ignore)
         return print_json(args.files[0], args.strict, args.yaml_1_1_bools, indent, args.format, out)
     try:

@@ -17,7 +17,8 @@ from corvane.cli.schema import INSTALL_HINT, SchemaUnusable, load_schema_file
 MAX_INDENT = 16
 # Shown in the usage line of --help and of every usage error.
 USAGE = """%(prog)s [--strict] [--yaml-1-1-bools] [--indent N] [--format F] FILE
-       %(prog)s --check [--strict] [--yaml-1-1-bools] [--format F] FILE...
+       %(prog)s --check [--strict] [--yaml-1-1-bools] [--portable] [--schema FILE]
+                       [--no-ignore] [--format F] FILE...
        %(prog)s --to-yaml [--indent N] [--format F] FILE"""
 
 
@@ -71,6 +72,10 @@ def build_parser() -> argparse.ArgumentParser:
                         help="with --check, a folder stands for every *.yaml and *.yml file under it; "
                              "otherwise, inside a git work tree, for those git would list (tracked "
                              "and untracked, less what .gitignore excludes)")
+    parser.add_argument("--portable", action="store_true",
+                        help="with --check, also report every plain value or key that YAML 1.1 "
+                             "readers (PyYAML, Go's yaml.v2, many CI systems) read as another type "
+                             "or value: on, NO, 012, 1:30, 2024-01-01, 1_000, 5e-5, ...")
     parser.add_argument("--schema", metavar="FILE",
                         help="with --check, also check each file that loads against this JSON Schema "
                              "(a JSON or YAML file; needs the jsonschema package: "
@@ -103,8 +108,8 @@ def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace | int:
                 parser.error("--to-yaml takes one FILE and no other option than --indent")
             if args.indent is not None and args.indent not in (2, 4, 6, 8):
                 parser.error("--indent with --to-yaml must be 2, 4, 6 or 8")
-        if (args.no_ignore or args.schema is not None) and not args.check:
-            parser.error("--no-ignore and --schema apply to --check")
+        if (args.no_ignore or args.portable or args.schema is not None) and not args.check:
+            parser.error("--no-ignore, --portable and --schema apply to --check")
         args.schema_validator = None
         if args.schema is not None:
             try:

@@ -7,15 +7,18 @@ from typing import Any
 
 from corvane.cli import schema
 from corvane.cli.files import display_name, files_to_check, load_text_of, read_text
+from corvane.cli.portable import portability_problems
 from corvane.cli.problems import Failed, Problem
 from corvane.cli.report import Report
 
 
 class Checker:
-    def __init__(self, report: Report, strict: bool, yaml_1_1_bools: bool, schema_validator: Any = None) -> None:
+    def __init__(self, report: Report, strict: bool, yaml_1_1_bools: bool, portable: bool = False,
+                 schema_validator: Any = None) -> None:
         self.report = report
         self.strict = strict
         self.yaml_1_1_bools = yaml_1_1_bools
+        self.portable = portable
         self.schema_validator = schema_validator  # from --schema
         self.named_validators: dict[str, Any] = {}  # the schemas that files name, by path
 
@@ -41,13 +44,18 @@ class Checker:
     def check_file(self, path: str) -> None:
         """Reports every problem of one file; Failed for one that ends its check."""
         text = read_text(path)
+        name = display_name(path)
         validator = self.validator_for(path, text)
+        found: list[Problem] = []
         if validator is None:
             load_text_of(path, text, self.strict, self.yaml_1_1_bools)
-            return
-        value, lines = load_text_of(path, text, self.strict, self.yaml_1_1_bools, with_lines=True)
-        found = list(schema.violations(validator, value, lines, display_name(path)))
-        for problem in found:
+        else:
+            value, lines = load_text_of(path, text, self.strict, self.yaml_1_1_bools, with_lines=True)
+            found.extend(schema.violations(validator, value, lines, name))
+        if self.portable:
+            found.extend(portability_problems(text, name, self.strict, self.yaml_1_1_bools))
+        # In the order of the lines, each kind of check's problems in their own order.
+        for problem in sorted(found, key=lambda problem: problem.line or 0):
             self.report.add(problem)
         if found:
             self.report.files_failed += 1

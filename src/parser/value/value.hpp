@@ -32,6 +32,7 @@ Result<typename Sink::Value> value_to_node(std::string_view text, std::uint64_t 
                     ? classify_plain_value<Sink::yaml_1_1_bools>(text, line, feed.input_end())
                     : classify_value_scalar<Sink::yaml_1_1_bools>(text, line);
   if (!scalar) return unexpected(std::move(scalar.error()));
+  note_if_plain(sink, text);
   return sink.make_value(std::move(*scalar));
 }
 
