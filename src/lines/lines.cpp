@@ -7,6 +7,8 @@
 #include "error/error.hpp"
 #include "parser/parser.hpp"
 #include "python/entry.hpp"
+#include "python/line_sink.hpp"
+#include "python/line_table.hpp"
 
 namespace corvane {
 
@@ -29,7 +31,7 @@ Result<std::pair<PyRef, LineTable>> parse_with_lines(PyObject* input, std::strin
   Parser<LineSink<Strict, Yaml11Bools>> parser(text, sink);
   Result<LinedValue> root = parser.parse();
   if (!root) return unexpected(std::move(root.error()));
-  LineTable table = LineTable::build(sink.take_records(), root->node, first_content_line(text));
+  LineTable table = sink.take_table(root->node, first_content_line(text));
   return std::pair{std::move(root->object), std::move(table)};
 }
 

@@ -1,94 +1,11 @@
 // `corvane._native.load_with_lines`: the value of a document, as `load` gives it, and the line
-// of every value in it. The parser is the same; its sink builds the same objects and also
-// records where each value's entry began.
+// of every value in it. The parser is the same; its sink (python/line_sink.hpp) builds the same
+// objects and also records where each value's entry began.
 #pragma once
 
 #include "python/python.hpp"
 
-#include <cstdint>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <utility>
-
-#include "lines/table.hpp"
-#include "scalar/scalar.hpp"
-
 namespace corvane {
-
-// A container under construction, with its record and the line of the entry being read into
-// it (set by report_line; a flow collection's entries all stand on the collection's line).
-struct LinedContainer {
-  PyRef object;
-  std::uint32_t node = kNoNode;
-  std::uint64_t entry_line = 0;
-};
-
-// A finished value; a container keeps its record, a scalar has none until it is attached.
-struct LinedValue {
-  PyRef object;
-  std::uint32_t node = kNoNode;
-
-  LinedValue() = default;
-  explicit LinedValue(PyRef made) : object(std::move(made)) {}
-  // A finished container is a value, converted without a call.
-  LinedValue(LinedContainer&& container)
-      : object(std::move(container.object)), node(container.node) {}
-};
-
-// Builds what PyBuilder builds and records, for each value, its parent, its key and its line.
-class LineBuilder {
- public:
-  using Value = LinedValue;
-  using Map = LinedContainer;
-  using Seq = LinedContainer;
-
-  LineBuilder(PyObject* input, std::string_view bytes) : objects_(input, bytes) {}
-
-  Map new_map() { return Map{objects_.new_map(), records_.open(LineRecords::Kind::Map)}; }
-  Seq new_seq() { return Seq{objects_.new_seq(), records_.open(LineRecords::Kind::Seq)}; }
-  void map_insert(const Map& map, Value&& key, Value&& value) {
-    records_.attach(value.node, map.node, key.object.get(), map.entry_line);
-    objects_.map_insert(map.object, std::move(key.object), std::move(value.object));
-  }
-  void seq_push(const Seq& seq, Value&& value) {
-    records_.attach(value.node, seq.node, nullptr, seq.entry_line);
-    objects_.seq_push(seq.object, std::move(value.object));
-  }
-  bool map_has_key(const Map& map, const Value& key) {
-    return objects_.map_has_key(map.object, key.object);
-  }
-  Value null_value() { return Value(objects_.null_value()); }
-  Value make_value(Scalar&& scalar) { return Value(objects_.make_value(std::move(scalar))); }
-  Value make_key(Scalar&& scalar) { return Value(objects_.make_key(std::move(scalar))); }
-  std::optional<Value> find_block_key(std::string_view source) {
-    std::optional<PyRef> key = objects_.find_block_key(source);
-    if (!key) return std::nullopt;
-    return Value(std::move(*key));
-  }
-  Value make_block_key(Scalar&& scalar, std::string_view source) {
-    return Value(objects_.make_block_key(std::move(scalar), source));
-  }
-  Value make_string_value(std::string text) {
-    return Value(objects_.make_string_value(std::move(text)));
-  }
-  std::string describe_key(const Value& key) { return objects_.describe_key(key.object); }
-  void report_line(LinedContainer& container, std::uint64_t line) { container.entry_line = line; }
-
-  LineRecords take_records() { return std::move(records_); }
-
- private:
-  PyBuilder objects_;
-  LineRecords records_;
-};
-
-template <bool Strict, bool Yaml11Bools>
-class LineSink : public LineBuilder {
- public:
-  static constexpr bool strict = Strict;
-  static constexpr bool yaml_1_1_bools = Yaml11Bools;
-  using LineBuilder::LineBuilder;
-};
 
 // load_with_lines(input, strict=False, yaml_1_1_bools=False) -> (value, LineTable)
 PyObject* load_with_lines_function(PyObject* self, PyObject* args, PyObject* kwargs);
