@@ -6,6 +6,8 @@
 #include <new>
 #include <utility>
 
+#include "python/entry.hpp"
+
 namespace corvane {
 
 LineTable LineTable::build(LineRecords&& records, std::vector<PyRef> keys, std::uint32_t root,
@@ -143,6 +145,11 @@ PyObject* table_subscript(PyObject* self, PyObject* path) {
 }
 
 PyObject* table_find(PyObject* self, PyObject* path) {
+  // A string is a sequence of its characters, which would be taken for keys.
+  if (PyUnicode_Check(path) || PyBytes_Check(path) || PyByteArray_Check(path)) {
+    argument_type_error("find", "path", "a sequence of keys and indexes", path);
+    return nullptr;
+  }
   const LineTable& table = table_of(self);
   PyRef components = PyRef::steal(PySequence_Tuple(path));
   if (!components) return nullptr;
@@ -217,7 +224,8 @@ PyObject* walk_next(PyObject* self) {
 
 PyMethodDef table_methods[] = {
     {"find", table_find, METH_O,
-     "find(path)\n--\n\nThe line of the longest prefix of `path` that is in the table."},
+     "find(path)\n--\n\nThe line of the longest prefix of `path` (a sequence of keys and indexes, "
+     "not a string) that is in the table."},
     {"__sizeof__", table_sizeof, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
