@@ -8,38 +8,29 @@
 
 namespace corvane {
 
-// The slot that holds the entry of `parent` under a key equal to `key`, or the empty slot
-// where it would go. The hashes are compared first, so the caller compares only equal keys
-// (and the rare distinct keys of equal hash).
-std::size_t LineIndex::find_slot(std::uint32_t parent, KeyId key, KeyEquality keys_equal) const {
-  const std::vector<std::uint64_t>& hashes = records_.key_hashes_;
-  const std::uint64_t hash = hashes[key];
-  for (std::size_t slot = slot_of(hash, parent);; slot = (slot + 1) & (slots_.size() - 1)) {
+// The slot that holds the entry of `parent` under a key equal to `key` (whose hash is
+// `key_hash`), or the empty slot where it would go.
+std::size_t LineIndex::find_slot(std::uint32_t parent, KeyId key, std::uint64_t key_hash,
+                                 KeyFunctions keys) const {
+  for (std::size_t slot = slot_of(key_hash, parent);; slot = (slot + 1) & (slots_.size() - 1)) {
     const std::uint32_t held = slots_[slot];
     if (held == kNoNode) return slot;
     const LineRecords::Record& record = records_.records_[held];
-    if (record.parent == parent && hashes[record.key] == hash && keys_equal(record.key, key)) {
-      return slot;
-    }
+    if (record.parent == parent && keys.equal(record.key, key)) return slot;
   }
 }
 
 BuiltLineIndex LineIndex::build(LineRecords&& records, std::uint32_t root, std::uint64_t root_line,
-                                KeyEquality keys_equal) {
-  LineIndex index = indexed(std::move(records), root, root_line, keys_equal);
-  if (index.size_ < index.records_.records_.size()) {
-    index = indexed(index.compacted(), 0, root_line, keys_equal);
-  } else {
-    // The records were appended one at a time; a table may live long.
-    index.records_.records_.shrink_to_fit();
-    index.records_.kinds_.shrink_to_fit();
-  }
+                                KeyFunctions keys) {
+  LineIndex index = indexed(std::move(records), root, root_line, keys);
+  if (index.size_ == index.records_.records_.size()) return BuiltLineIndex{std::move(index), {}};
+  index = indexed(index.compacted(), 0, root_line, keys);
   std::vector<KeyId> kept_keys = index.renumber_keys();
   return BuiltLineIndex{std::move(index), std::move(kept_keys)};
 }
 
 LineIndex LineIndex::indexed(LineRecords&& records, std::uint32_t root, std::uint64_t root_line,
-                             KeyEquality keys_equal) {
+                             KeyFunctions keys) {
   LineIndex index;
   index.records_ = std::move(records);
   auto& nodes = index.records_.records_;
@@ -59,8 +50,9 @@ LineIndex LineIndex::indexed(LineRecords&& records, std::uint32_t root, std::uin
   index.slots_.assign(std::bit_ceil(std::max<std::size_t>(8, entries * 2)), kNoNode);
   for (std::uint32_t node = 0; node < count; ++node) {
     if (!is_map(nodes[node].parent)) continue;
+    const KeyId key = nodes[node].key;
     std::uint32_t& kept =
-        index.slots_[index.find_slot(nodes[node].parent, nodes[node].key, keys_equal)];
+        index.slots_[index.find_slot(nodes[node].parent, key, keys.hash(key), keys)];
     if (kept == kNoNode) {
       flags[node] |= kFirst;
     } else {
@@ -100,7 +92,8 @@ LineIndex LineIndex::indexed(LineRecords&& records, std::uint32_t root, std::uin
     if (is_map(parent)) {
       if (!(flags[node] & kFirst)) continue;
       if (flags[node] & kReplaced) {
-        listed = index.slots_[index.find_slot(parent, nodes[node].key, keys_equal)];
+        const KeyId key = nodes[node].key;
+        listed = index.slots_[index.find_slot(parent, key, keys.hash(key), keys)];
       }
     }
     index.children_[next[parent]++] = listed;
@@ -116,7 +109,6 @@ LineRecords LineIndex::compacted() {
   LineRecords kept;
   kept.records_.reserve(size_);
   kept.kinds_.reserve(size_);
-  kept.key_hashes_ = std::move(records_.key_hashes_);
   std::vector<std::uint32_t> new_id(nodes.size(), kNoNode);
   std::vector<std::uint32_t> pending{root_};
   while (!pending.empty()) {
@@ -136,13 +128,12 @@ LineRecords LineIndex::compacted() {
 
 std::vector<KeyId> LineIndex::renumber_keys() {
   std::vector<KeyId> kept_keys;
-  kept_keys.reserve(std::min(records_.key_hashes_.size(), records_.records_.size()));
   for (LineRecords::Record& record : records_.records_) {
     if (record.key == kNoKey) continue;
     kept_keys.push_back(record.key);
     record.key = static_cast<KeyId>(kept_keys.size() - 1);
   }
-  records_.key_hashes_ = {};
+  records_.next_key_ = static_cast<KeyId>(kept_keys.size());
   return kept_keys;
 }
 

@@ -1,13 +1,14 @@
 // The line index of a loaded document: one record per value (its parent, its line, its kind
 // and, for a mapping entry, its key), made while the parse runs and built once it ends into the
 // children of every container in document order and a hash index from (mapping, key) to the
-// entry kept under that key. Keys belong to the caller: the index holds an id and a hash for
-// each and asks the caller whether two are equal, so it knows nothing of what a key is.
+// entry kept under that key. Keys belong to the caller: the index holds an id for each and asks
+// the caller for their hashes and whether two are equal, so it knows nothing of what a key is.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -44,14 +45,11 @@ class LineRecords {
     complete(node, Record{kNoKey, parent, checked_line(line)});
   }
 
-  // `node` becomes the entry of the mapping `parent` on `line` under a key whose hash is
-  // `key_hash`; returns the key's id.
-  KeyId attach_entry(std::uint32_t node, std::uint32_t parent, std::uint64_t line,
-                     std::uint64_t key_hash) {
-    const auto key = static_cast<KeyId>(key_hashes_.size());
-    complete(node, Record{key, parent, checked_line(line)});
-    key_hashes_.push_back(key_hash);
-    return key;
+  // `node` becomes the entry of the mapping `parent` on `line` under a new key; returns the
+  // key's id. (There are fewer keys than records, so the ids fit.)
+  KeyId attach_entry(std::uint32_t node, std::uint32_t parent, std::uint64_t line) {
+    complete(node, Record{next_key_, parent, checked_line(line)});
+    return next_key_++;
   }
 
  private:
@@ -75,24 +73,31 @@ class LineRecords {
   }
 
   std::vector<Record> records_;
-  std::vector<std::uint8_t> kinds_;        // NodeKind, then the flags LineIndex sets while building
-  std::vector<std::uint64_t> key_hashes_;  // by key id; only kept until the index is built
+  std::vector<std::uint8_t> kinds_;  // NodeKind, then the flags LineIndex sets while building
+  KeyId next_key_ = 0;
 };
 
-// Whether two keys are equal, as the caller compares them: a function and what it reads, for
-// the build. The keys of one document are comparable; a comparison that fails throws.
-class KeyEquality {
+// The caller's keys as the build sees them: a reference to an object with `hash(KeyId)`, giving
+// a std::uint64_t, and `equal(KeyId, KeyId)`, which must outlive this. Equal keys have equal
+// hashes. The keys of one document are comparable; a comparison that fails throws.
+class KeyFunctions {
  public:
-  template <class Equal>
-  explicit KeyEquality(const Equal& equal)
-      : equal_(&equal), call_([](const void* equal, KeyId a, KeyId b) {
-          return (*static_cast<const Equal*>(equal))(a, b);
+  template <class Keys>
+  explicit KeyFunctions(const Keys& keys)
+      : keys_(&keys),
+        hash_([](const void* context, KeyId key) -> std::uint64_t {
+          return static_cast<const Keys*>(context)->hash(key);
+        }),
+        equal_([](const void* context, KeyId a, KeyId b) -> bool {
+          return static_cast<const Keys*>(context)->equal(a, b);
         }) {}
-  bool operator()(KeyId a, KeyId b) const { return call_(equal_, a, b); }
+  std::uint64_t hash(KeyId key) const { return hash_(keys_, key); }
+  bool equal(KeyId a, KeyId b) const { return equal_(keys_, a, b); }
 
  private:
-  const void* equal_;
-  bool (*call_)(const void*, KeyId, KeyId);
+  const void* keys_;
+  std::uint64_t (*hash_)(const void*, KeyId);
+  bool (*equal_)(const void*, KeyId, KeyId);
 };
 
 // How a key held in the index compares with the key looked up; the caller's comparison may
@@ -117,7 +122,7 @@ class LineIndex {
   // them: the last value stays, under the first key, at the first position. Records of values
   // that were built and then dropped (and their keys) are left out.
   static BuiltLineIndex build(LineRecords&& records, std::uint32_t root, std::uint64_t root_line,
-                              KeyEquality keys_equal);
+                              KeyFunctions keys);
 
   std::size_t size() const { return size_; }
   // Bytes held: the records and the index.
@@ -170,7 +175,7 @@ class LineIndex {
 
  private:
   static LineIndex indexed(LineRecords&& records, std::uint32_t root, std::uint64_t root_line,
-                           KeyEquality keys_equal);
+                           KeyFunctions keys);
   LineRecords compacted();
   std::vector<KeyId> renumber_keys();
   // Keys of one mapping differ by hash; the same key under many mappings differs by parent.
@@ -180,7 +185,8 @@ class LineIndex {
     mixed ^= mixed >> 29;
     return static_cast<std::size_t>(mixed) & (slots_.size() - 1);
   }
-  std::size_t find_slot(std::uint32_t parent, KeyId key, KeyEquality keys_equal) const;
+  std::size_t find_slot(std::uint32_t parent, KeyId key, std::uint64_t key_hash,
+                        KeyFunctions keys) const;
 
   static constexpr std::uint8_t kKindMask = 0x3;
   static constexpr std::uint8_t kReplaced = 0x4;  // a later entry under an equal key won
@@ -195,12 +201,13 @@ class LineIndex {
   std::size_t size_ = 0;
 };
 
-// The index, and the keys it holds: renumbered 0, 1, ... in the order of their records, with
-// `kept_keys[id]` the id the key had in the records. The caller keeps its key objects in that
-// order and drops the others, which belonged to values that were dropped or replaced.
+// The index, and which of the caller's keys it holds. When build left out records, the keys it
+// still holds are renumbered 0, 1, ... in the order of their records, with `kept_keys[id]` the
+// id the key had: the caller keeps its key objects in that order and drops the others, which
+// belonged to values that were dropped or replaced. Otherwise every key keeps its id.
 struct BuiltLineIndex {
   LineIndex index;
-  std::vector<KeyId> kept_keys;
+  std::optional<std::vector<KeyId>> kept_keys;
 };
 
 }  // namespace corvane

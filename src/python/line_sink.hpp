@@ -1,6 +1,6 @@
 // LineSink, the sink of `load_with_lines`: it builds the objects PyBuilder builds and records,
 // for each value, its parent, its key and its line in the line index. It holds the key objects
-// the index refers to by id, and gives the index their hashes.
+// the index refers to by id.
 #pragma once
 
 #include "python/python.hpp"
@@ -45,18 +45,16 @@ class LineBuilder {
   using Map = LinedContainer;
   using Seq = LinedContainer;
 
-  LineBuilder(PyObject* input, std::string_view bytes) : objects_(input, bytes) {}
+  LineBuilder(PyObject* input, std::string_view bytes) : objects_(input, bytes) {
+    keys_.reserve(kFirstKeys);
+  }
 
   Map new_map() { return Map{objects_.new_map(), records_.open(NodeKind::Map)}; }
   Seq new_seq() { return Seq{objects_.new_seq(), records_.open(NodeKind::Seq)}; }
   void map_insert(const Map& map, Value&& key, Value&& value) {
-    PyObject* key_object = key.object.get();
-    keys_.push_back(PyRef::borrow(key_object));
+    records_.attach_entry(value.node, map.node, map.entry_line);
+    keys_.push_back(PyRef::borrow(key.object.get()));
     objects_.map_insert(map.object, std::move(key.object), std::move(value.object));
-    // The mapping has hashed the key already; a string keeps its hash.
-    const Py_hash_t hash = PyObject_Hash(key_object);
-    if (hash == -1) throw InternalFailure{"PyObject_Hash"};
-    records_.attach_entry(value.node, map.node, map.entry_line, static_cast<std::uint64_t>(hash));
   }
   void seq_push(const Seq& seq, Value&& value) {
     records_.attach_item(value.node, seq.node, seq.entry_line);
@@ -91,6 +89,8 @@ class LineBuilder {
  private:
   PyBuilder objects_;
   LineRecords records_;
+  // Room for the keys of a small document, so that it needs no reallocation.
+  static constexpr std::size_t kFirstKeys = 64;
   std::vector<PyRef> keys_;  // by the key ids records_ gives out
 };
 

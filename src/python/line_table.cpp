@@ -10,20 +10,43 @@
 
 namespace corvane {
 
-LineTable LineTable::build(LineRecords&& records, std::vector<PyRef> keys, std::uint32_t root,
-                           std::uint64_t root_line) {
-  // The keys of a document are scalars, whose comparison fails only when the interpreter does.
-  auto keys_equal = [&keys](KeyId a, KeyId b) {
-    const int equal = PyObject_RichCompareBool(keys[a].get(), keys[b].get(), Py_EQ);
+namespace {
+
+// The key objects of a parse, by id, as the index's build sees them. They are the document's
+// scalars, which the mappings have hashed already (a string keeps its hash) and whose hashing
+// and comparison fail only when the interpreter does.
+struct KeyObjects {
+  const std::vector<PyRef>& objects;
+
+  std::uint64_t hash(KeyId key) const {
+    const Py_hash_t hash = PyObject_Hash(objects[key].get());
+    if (hash == -1) throw InternalFailure{"PyObject_Hash"};
+    return static_cast<std::uint64_t>(hash);
+  }
+  bool equal(KeyId a, KeyId b) const {
+    const int equal = PyObject_RichCompareBool(objects[a].get(), objects[b].get(), Py_EQ);
     if (equal < 0) throw InternalFailure{"PyObject_RichCompareBool"};
     return equal == 1;
-  };
+  }
+};
+
+}  // namespace
+
+LineTable LineTable::build(LineRecords&& records, std::vector<PyRef> keys, std::uint32_t root,
+                           std::uint64_t root_line) {
+  const KeyObjects objects{keys};
   BuiltLineIndex built =
-      LineIndex::build(std::move(records), root, root_line, KeyEquality(keys_equal));
+      LineIndex::build(std::move(records), root, root_line, KeyFunctions(objects));
   LineTable table;
   table.index_ = std::move(built.index);
-  table.keys_.reserve(built.kept_keys.size());
-  for (const KeyId key : built.kept_keys) table.keys_.push_back(std::move(keys[key]));
+  if (built.kept_keys) {
+    table.keys_.reserve(built.kept_keys->size());
+    for (const KeyId key : *built.kept_keys) table.keys_.push_back(std::move(keys[key]));
+  } else {
+    // The keys came one at a time, and a table may live long.
+    table.keys_ = std::move(keys);
+    table.keys_.shrink_to_fit();
+  }
   return table;
 }
 
@@ -60,7 +83,7 @@ ChildLookup LineTable::child(std::uint32_t node, PyObject* component) const {
     case NodeKind::Map: break;
   }
   const Py_hash_t hash = PyObject_Hash(component);
-  if (hash == -1 && PyErr_Occurred()) return {kNoNode, true};
+  if (hash == -1) return {kNoNode, true};
   return index_.entry(node, static_cast<std::uint64_t>(hash), [&](KeyId key) {
     const int equal = PyObject_RichCompareBool(keys_[key].get(), component, Py_EQ);
     if (equal < 0) return KeyMatch::Failed;
