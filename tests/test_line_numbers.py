@@ -373,6 +373,18 @@ def test_lines_is_a_read_only_mapping():
         lines["a"]
     with pytest.raises(TypeError):
         lines[(["unhashable"],)]
+    with pytest.raises(ZeroDivisionError):  # a comparison with the key "a" raises
+        lines[(KeyThatFailsToCompare(),)]
+    with pytest.raises(ZeroDivisionError):
+        lines.find([KeyThatFailsToCompare(), 0])
+
+
+class KeyThatFailsToCompare:
+    def __hash__(self):
+        return hash("a")
+
+    def __eq__(self, other):
+        raise ZeroDivisionError
 
 
 def test_lines_outlive_the_value_and_keep_their_keys():

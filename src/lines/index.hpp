@@ -13,7 +13,7 @@
 
 namespace corvane {
 
-// No record; also the parent of the root. Records and lines are 32-bit, below this value.
+// No record; also the parent of the root. Records are numbered below it.
 inline constexpr std::uint32_t kNoNode = 0xFFFFFFFF;
 
 // A mapping key, numbered 0, 1, ... in the order the entries were attached; the caller keeps
@@ -79,7 +79,7 @@ class LineRecords {
 
 // The caller's keys as the build sees them: a reference to an object with `hash(KeyId)`, giving
 // a std::uint64_t, and `equal(KeyId, KeyId)`, which must outlive this. Equal keys have equal
-// hashes. The keys of one document are comparable; a comparison that fails throws.
+// hashes. The keys of one document hash and compare without failing; a failure throws.
 class KeyFunctions {
  public:
   template <class Keys>
