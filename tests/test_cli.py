@@ -154,9 +154,10 @@ def test_usage_errors_exit_2(args, needle):
 def test_help_shows_the_three_forms_of_the_command():
     result = run("--help")
     assert (result.returncode, result.stderr) == (0, b"")
-    assert result.stdout.decode().splitlines()[:3] == [
+    assert result.stdout.decode().splitlines()[:4] == [
         "usage: corvane [--strict] [--yaml-1-1-bools] [--indent N] [--format F] FILE",
-        "       corvane --check [--strict] [--yaml-1-1-bools] [--format F] FILE...",
+        "       corvane --check [--strict] [--yaml-1-1-bools] [--portable] [--schema FILE]",
+        "                       [--no-ignore] [--format F] FILE...",
         "       corvane --to-yaml [--indent N] [--format F] FILE"]
 
 

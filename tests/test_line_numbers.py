@@ -1,6 +1,7 @@
 """Line numbers as data: the `line`, `message` and `path` of errors, `load_with_lines` and its
 `Lines`, `load_file`, and the validation example that puts them together."""
 
+import collections
 import copy
 import importlib
 import math
@@ -342,13 +343,19 @@ def test_repeated_keys_keep_the_first_key_object_and_the_last_value():
     (("a", 0), None, 1),
     (("b", 1, 0), 4, 4),
     (("b", 1, 0, 0), None, 4),
+    ("b", None, TypeError),  # a sequence of characters, which are no keys
+    (b"b", None, TypeError),
 ])
 def test_lookup_and_find(path, found, line):
     _, lines = corvane.load_with_lines("a: 1\nb:\n  - c: 3\n  - [d]\n")
     assert lines.get(path) == found
     assert (path in lines) == (found is not None)
-    assert lines.find(path) == line
-    assert lines.find(list(path)) == line
+    if line is TypeError:
+        with pytest.raises(TypeError, match=f"must be a sequence of keys and indexes, not {type(path).__name__}$"):
+            lines.find(path)
+        return
+    for sequence in (tuple, list, collections.deque):  # a pydantic loc, a jsonschema path
+        assert lines.find(sequence(path)) == line
 
 
 def test_lines_is_a_read_only_mapping():
@@ -366,6 +373,18 @@ def test_lines_is_a_read_only_mapping():
         lines["a"]
     with pytest.raises(TypeError):
         lines[(["unhashable"],)]
+    with pytest.raises(ZeroDivisionError):  # a comparison with the key "a" raises
+        lines[(KeyThatFailsToCompare(),)]
+    with pytest.raises(ZeroDivisionError):
+        lines.find([KeyThatFailsToCompare(), 0])
+
+
+class KeyThatFailsToCompare:
+    def __hash__(self):
+        return hash("a")
+
+    def __eq__(self, other):
+        raise ZeroDivisionError
 
 
 def test_lines_outlive_the_value_and_keep_their_keys():

@@ -9,11 +9,13 @@ import sys
 from _collections_abc import Iterator, Mapping
 
 from corvane._native import load_with_lines as _load_with_lines
-from corvane._types import Path, Value
+from corvane._types import Path, Scalar, Value
 
 # Type checkers take any TYPE_CHECKING as true; at run time nothing below it is imported.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from collections.abc import Sequence
+
     from corvane._native import LineTable
 
 
@@ -36,9 +38,10 @@ class Lines(Mapping[Path, int]):
     def __len__(self) -> int:
         return len(self._table)
 
-    def find(self, path: Path) -> int:
+    def find(self, path: Sequence[Scalar]) -> int:
         """The line of the longest prefix of `path` that the document has: for a missing key,
-        the line of the mapping that lacks it."""
+        the line of the mapping that lacks it. `path` is any sequence of keys and indexes (a
+        tuple, a list, a deque), but not a string."""
         return self._table.find(path)
 
     def __repr__(self) -> str:

@@ -31,6 +31,9 @@ class PyBuilder {
   // are cut out of it rather than decoded from those bytes again.
   PyBuilder(PyObject* input, std::string_view bytes);
 
+  // The UTF-8 text being parsed.
+  std::string_view text() const { return {bytes_, size_}; }
+
   Map new_map();
   Seq new_seq();
   // Both consume their values: the container takes references of its own, and ours are

@@ -2,10 +2,11 @@
 // `_corvane.load` (`dump`, `load_with_lines`), the internal-error class they share with it, and
 // the making of load_file's errors. `_corvane` keeps its fixed surface; everything newer is here.
 #include "emit/emit.hpp"
-#include "lines/lines.hpp"
 #include "python/builder.hpp"
 #include "python/entry.hpp"
 #include "python/errors.hpp"
+#include "python/line_sink.hpp"
+#include "python/line_table.hpp"
 #include "python/portable.hpp"
 
 namespace corvane {
@@ -28,10 +29,15 @@ PyObject* load_exact_flow(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 #endif
 
+// The value and its LineTable, as a tuple.
+PyObject* value_with_lines(LineBuilder& sink, LinedValue&& root) {
+  PyRef table = PyRef::steal(wrap_line_table(sink.take_table(root.node)));
+  if (!table) return nullptr;
+  return PyTuple_Pack(2, root.object.get(), table.get());
+}
+
 PyObject* load_with_lines(PyObject*, PyObject* args, PyObject* kwargs) {
-  return load_entry<LineSink>(args, kwargs, "load_with_lines", [](auto& sink, LinedValue&& root) {
-    return finish_with_lines(sink, std::move(root));
-  });
+  return load_entry<LineSink>(args, kwargs, "load_with_lines", value_with_lines);
 }
 
 template <class Function>
@@ -80,7 +86,10 @@ PyMODINIT_FUNC PyInit__native(void) {
   const ErrorClasses* classes = import_error_classes();
   if (classes == nullptr) return nullptr;
   PyRef module = PyRef::steal(PyModule_Create(&native_definition));
-  if (!module || PyModule_AddObjectRef(module.get(), "InternalError", classes->internal) != 0) {
+  PyObject* table_type = line_table_type();
+  if (!module || table_type == nullptr ||
+      PyModule_AddObjectRef(module.get(), "InternalError", classes->internal) != 0 ||
+      PyModule_AddObjectRef(module.get(), "LineTable", table_type) != 0) {
     return nullptr;
   }
   return module.release();

@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "emit/portable.hpp"
-#include "parser/feed/feed.hpp"
 #include "parser/scan/scan.hpp"
 #include "python/entry.hpp"
 
@@ -22,17 +21,6 @@ class PortabilityScan : public PortabilitySink<Yaml11Bools> {
  private:
   std::string_view text_;
 };
-
-// The line a document that is one scalar stands on: the first line the parser does not skip as
-// blank or comment.
-std::uint64_t first_content_line(std::string_view text) {
-  LineFeed feed(text);
-  while (auto next = feed.next()) {
-    auto scanned = scan_line(strip_carriage_returns(next->text), next->number);
-    if (!scanned || *scanned) return next->number;
-  }
-  return 1;
-}
 
 PyObject* text_of(std::string_view text) {
   return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");

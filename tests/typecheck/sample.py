@@ -4,6 +4,7 @@ mypy --strict reports an ignore that is not needed, so a stub that accepted it f
 
 import os
 import pathlib
+from collections import deque
 from collections.abc import Mapping, Sequence
 
 from typing_extensions import assert_type
@@ -62,6 +63,7 @@ assert_type(value, corvane.Value)
 assert_type(lines, corvane.Lines)
 where: Mapping[corvane.Path, int] = lines
 assert lines[("a", 0)] == 2 and lines.find(("a", 5)) == 1 and dict(where) == {(): 1, ("a",): 1, ("a", 0): 2}
+assert lines.find(["a", 0]) == lines.find(deque(("a", 0))) == 2
 try:
     corvane.load("a: 1\nb: &x 2")
 except corvane.CorvaneError as exc:
@@ -83,7 +85,7 @@ def misuses() -> None:  # checked, never called
     corvane.ParseError("line 1: x").line = 2  # type: ignore[misc]
     corvane.load_with_lines("a", strict=None)  # type: ignore[arg-type]
     lines[("a",)] = 3  # type: ignore[index]
-    lines.find("a")  # type: ignore[arg-type]
+    lines.find({"a": 0})  # type: ignore[arg-type]
     corvane.load_file(b"x.yaml")  # type: ignore[arg-type]
     status: str = main([])  # type: ignore[assignment]
     size: int = corvane.dump(config)  # type: ignore[assignment]

@@ -2,6 +2,8 @@
 // refused forms (directives, document markers and the like); the colon after a quoted key.
 #include "parser/scan/scan.hpp"
 
+#include "parser/feed/feed.hpp"
+
 #include "scalar/scalar.hpp"
 
 #include <cstring>
@@ -42,6 +44,15 @@ Result<void> check_unsupported_form(std::string_view content, std::uint64_t line
       return {};
     default: return {};
   }
+}
+
+std::uint64_t first_content_line(std::string_view text) {
+  LineFeed feed(text);
+  while (auto next = feed.next()) {
+    auto scanned = scan_line(strip_carriage_returns(next->text), next->number);
+    if (!scanned || *scanned) return next->number;
+  }
+  return 1;
 }
 
 std::optional<std::size_t> find_quoted_map_colon(std::string_view content) {

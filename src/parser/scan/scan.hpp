@@ -21,6 +21,10 @@ struct ScannedLine {
 // starts with a printable ASCII character) itself and calls this for the others.
 Result<std::optional<ScannedLine>> scan_line(std::string_view text, std::uint64_t line);
 
+// The number of the line a document's root value starts on: the first line that is not blank
+// or a comment; 1 for a document without content.
+std::uint64_t first_content_line(std::string_view text);
+
 // Refuses directives, document markers, explicit keys and a tab right after a dash.
 Result<void> check_unsupported_form(std::string_view content, std::uint64_t line);
 inline Result<void> check_unsupported(std::string_view content, std::uint64_t line) {

@@ -1,6 +1,6 @@
-// `corvane._native.load_with_lines`: the value of a document, as `load` gives it, and the line
-// of every value in it. The parser is the same; its sink builds the same objects and also
-// records where each value's entry began.
+// LineSink, the sink of `load_with_lines`: it builds the objects PyBuilder builds and records,
+// for each value, its parent, its key and its line in the line index. It holds the key objects
+// the index refers to by id.
 #pragma once
 
 #include "python/builder.hpp"
@@ -11,8 +11,11 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
-#include "lines/table.hpp"
+#include "lines/index.hpp"
+#include "parser/scan/scan.hpp"
+#include "python/line_table.hpp"
 #include "scalar/scalar.hpp"
 
 namespace corvane {
@@ -44,16 +47,19 @@ class LineBuilder {
   using Map = LinedContainer;
   using Seq = LinedContainer;
 
-  LineBuilder(PyObject* input, std::string_view bytes) : objects_(input, bytes), text_(bytes) {}
+  LineBuilder(PyObject* input, std::string_view bytes) : objects_(input, bytes) {
+    keys_.reserve(kFirstKeys);
+  }
 
-  Map new_map() { return Map{objects_.new_map(), records_.open(LineRecords::Kind::Map)}; }
-  Seq new_seq() { return Seq{objects_.new_seq(), records_.open(LineRecords::Kind::Seq)}; }
+  Map new_map() { return Map{objects_.new_map(), records_.open(NodeKind::Map)}; }
+  Seq new_seq() { return Seq{objects_.new_seq(), records_.open(NodeKind::Seq)}; }
   void map_insert(const Map& map, Value&& key, Value&& value) {
-    records_.attach(value.node, map.node, key.object.get(), map.entry_line);
+    records_.attach_entry(value.node, map.node, map.entry_line);
+    keys_.push_back(PyRef::borrow(key.object.get()));
     objects_.map_insert(map.object, std::move(key.object), std::move(value.object));
   }
   void seq_push(const Seq& seq, Value&& value) {
-    records_.attach(value.node, seq.node, nullptr, seq.entry_line);
+    records_.attach_item(value.node, seq.node, seq.entry_line);
     objects_.seq_push(seq.object, std::move(value.object));
   }
   bool map_has_key(const Map& map, const Value& key) {
@@ -76,13 +82,18 @@ class LineBuilder {
   std::string describe_key(const Value& key) { return objects_.describe_key(key.object); }
   void report_line(LinedContainer& container, std::uint64_t line) { container.entry_line = line; }
 
-  LineRecords take_records() { return std::move(records_); }
-  std::string_view text() const { return text_; }
+  // The table of the parse whose root value has record `root` (kNoNode for a scalar root).
+  LineTable take_table(std::uint32_t root) {
+    return LineTable::build(std::move(records_), std::move(keys_), root,
+                            first_content_line(objects_.text()));
+  }
 
  private:
   PyBuilder objects_;
   LineRecords records_;
-  std::string_view text_;
+  // Room for the keys of a small document, so that it needs no reallocation.
+  static constexpr std::size_t kFirstKeys = 64;
+  std::vector<PyRef> keys_;  // by the key ids records_ gives out
 };
 
 template <bool Strict, bool Yaml11Bools>
@@ -92,8 +103,5 @@ class LineSink : public LineBuilder {
   static constexpr bool yaml_1_1_bools = Yaml11Bools;
   using LineBuilder::LineBuilder;
 };
-
-// The value and its LineTable, as the tuple load_with_lines returns.
-PyObject* finish_with_lines(LineBuilder& sink, LinedValue&& root);
 
 }  // namespace corvane
