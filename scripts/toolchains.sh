@@ -5,7 +5,8 @@
 #     libc++ 16 has no std::from_chars for double, so its build runs the own float conversion),
 #   g++ as a wheel is built (the own float conversion, no test hooks), with the whole suite,
 #   the own float conversion compared with std::from_chars on random decimal texts
-#     (tests/cpp/decimal_check.cpp), natively and for 32-bit x86 with x87 arithmetic,
+#     (tests/cpp/decimal_check.cpp) and the line index on its own (tests/cpp/line_index_check.cpp),
+#     natively and for 32-bit x86 with x87 arithmetic,
 #   MinGW-w64 (the core and a program around it, tests/cpp/core_main.cpp: no Windows Python to
 #     link the extension against).
 # Cross builds go through the toolchain files in cmake/toolchains. Installs the Debian packages
@@ -68,10 +69,12 @@ scripts/with_build.sh "$root/shipping" python -m pytest -q -p no:cacheprovider -
 for target in native x87; do
   toolchain=()
   [[ $target == x87 ]] && toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86-x87.cmake)
-  build "decimal-$target" -DCORVANE_PYTHON_MODULES=OFF -DCORVANE_CHECKS=ON "${toolchain[@]}" \
-    -- corvane_decimal_check
+  build "checks-$target" -DCORVANE_PYTHON_MODULES=OFF -DCORVANE_CHECKS=ON "${toolchain[@]}" \
+    -- corvane_decimal_check corvane_line_index_check
   echo "== decimal_check ($target g++, against std::from_chars)"
-  "$root/decimal-$target/tests/corvane_decimal_check" "${FLOAT_TEXTS:-100000}"
+  "$root/checks-$target/tests/corvane_decimal_check" "${FLOAT_TEXTS:-100000}"
+  echo "== line_index_check ($target g++)"
+  "$root/checks-$target/tests/corvane_line_index_check"
 done
 
 build mingw-w64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake \
