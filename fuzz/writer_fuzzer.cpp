@@ -22,6 +22,7 @@
 #include "emit/string_text.hpp"
 #include "emit/style.hpp"
 #include "parser/parser.hpp"
+#include "sink/watching.hpp"
 #include "text/utf8.hpp"
 
 namespace {
@@ -36,26 +37,12 @@ struct Made {
   double number = 0;
 };
 
-struct Nothing {};
 template <bool Strict, bool Yaml11Bools>
-class RecordingSink {
+class RecordingSink : public corvane::BuildsNothing {
  public:
   static constexpr bool strict = Strict;
   static constexpr bool yaml_1_1_bools = Yaml11Bools;
-  using Value = Nothing;
-  struct Map {
-    operator Nothing() && { return {}; }
-  };
-  struct Seq {
-    operator Nothing() && { return {}; }
-  };
 
-  Map new_map() { return {}; }
-  Seq new_seq() { return {}; }
-  void map_insert(Map&, Value&&, Value&&) {}
-  void seq_push(Seq&, Value&&) {}
-  bool map_has_key(const Map&, const Value&) { return false; }
-  Value null_value() { return {}; }
   Value make_value(Scalar&& scalar) {
     Made made{scalar.kind(), std::string(scalar.as_str())};
     if (scalar.kind() == Scalar::Kind::Float) made.number = scalar.as_float();
@@ -64,14 +51,10 @@ class RecordingSink {
   }
   Value make_key(Scalar&& scalar) { return make_value(std::move(scalar)); }
   Value make_block_key(Scalar&& scalar, std::string_view) { return make_value(std::move(scalar)); }
-  std::optional<Value> find_block_key(std::string_view) { return std::nullopt; }
   Value make_string_value(std::string text) {
     made_.push_back(Made{Scalar::Kind::Str, std::move(text)});
     return {};
   }
-  std::string describe_key(const Value&) { return {}; }
-  void report_line(const Map&, std::uint64_t) {}
-  void report_line(const Seq&, std::uint64_t) {}
 
   std::vector<Made> made_;
 };
@@ -155,7 +138,8 @@ std::string valid_utf8(std::string_view bytes) {
   while (i < bytes.size()) {
     const std::size_t start = i;
     const char32_t code_point = corvane::decode_utf8(bytes, i);
-    const bool replaced = code_point == 0xFFFD && !(i - start == 3 && bytes.substr(start, 3) == "\xEF\xBF\xBD");
+    const bool replaced =
+        code_point == 0xFFFD && !(i - start == 3 && bytes.substr(start, 3) == "\xEF\xBF\xBD");
     const bool overlong_or_surrogate =
         (code_point < 0x80 && i - start > 1) || (code_point < 0x800 && i - start > 2) ||
         (code_point < 0x10000 && i - start > 3) || (code_point >= 0xD800 && code_point <= 0xDFFF) ||
