@@ -3,6 +3,7 @@ the style chosen for each kind of string, number formatting, errors, and deep ne
 
 import collections
 import enum
+import locale
 import math
 import re
 import sys
@@ -268,6 +269,30 @@ def test_floats_of_few_digits_are_written_with_the_digits_of_repr(mantissa, expo
     # their own.
     number = float(f"{mantissa}e{exponent}")
     assert dump(number) == repr_with_dot_and_signed_exponent(number) + "\n"
+
+
+# Locales whose decimal point is not `.`: some builds take the digits from the C library's
+# printf, which writes the point of the locale a program has set.
+COMMA_LOCALES = ["de_DE.UTF-8", "fr_FR.UTF-8", "ps_AF.UTF-8", "ar_SA.UTF-8"]
+# Shortest digits of every length, subnormals among them, and powers of two whose correctly
+# rounded sixteen digits read back as their lower neighbour.
+LOCALE_FLOATS = [0.1, 1 / 3, -2 / 3, 1e22, 5e-324, 2.2250738585e-313, 1.7976931348623157e308,
+                 2.0**-1017, 2.0**-1007, 0.30000000000000004, 123456789.123456789]
+
+
+@pytest.mark.parametrize("name", COMMA_LOCALES)
+def test_float_text_does_not_follow_the_c_locale(name):
+    saved = locale.setlocale(locale.LC_NUMERIC)
+    try:
+        try:
+            locale.setlocale(locale.LC_NUMERIC, name)
+        except locale.Error:
+            pytest.skip(f"no locale {name} on this machine")
+        assert locale.localeconv()["decimal_point"] != "."
+        for number in LOCALE_FLOATS:
+            assert dump(number) == repr_with_dot_and_signed_exponent(number) + "\n"
+    finally:
+        locale.setlocale(locale.LC_NUMERIC, saved)
 
 
 class Color(enum.IntEnum):

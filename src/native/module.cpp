@@ -3,8 +3,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "emit/emit.hpp"
 #include "lines/lines.hpp"
+#include "python/dump.hpp"
 #include "python/entry.hpp"
 #if defined(CORVANE_TEST_HOOKS)
 #include "native/exact_flow.hpp"
