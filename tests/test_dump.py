@@ -310,6 +310,48 @@ def test_subclasses_tuples_and_bools_are_written_as_their_base_shapes():
     assert dump({Color.RED: 1}) == "1: 1\n"
 
 
+class ReversedItems(dict):
+    def items(self):
+        return list(reversed(list(dict.items(self))))
+
+
+class NoItems(dict):
+    def items(self):
+        return iter(())
+
+
+class EveryOther(list):
+    def __iter__(self):
+        return iter(list.copy(self)[::2])
+
+
+def moved_to_end(*keys):
+    ordered = collections.OrderedDict(a=1, b=2, c=3)
+    for key in keys:
+        ordered.move_to_end(key)
+    return ordered
+
+
+# A dict or list subclass is written as its own items() or iteration gives it, as json.dumps
+# writes it: an OrderedDict in its own order, which need not be the order of its storage.
+SUBCLASS_ENTRIES = [
+    (moved_to_end("a"), False, "b: 2\nc: 3\na: 1\n"),
+    (moved_to_end("b", "a"), False, "c: 3\nb: 2\na: 1\n"),
+    (moved_to_end("a"), True, "a: 1\nb: 2\nc: 3\n"),
+    (ReversedItems(a=1, b={"c": 2}), False, "b:\n  c: 2\na: 1\n"),
+    (ReversedItems(b=1, a=2), True, "a: 2\nb: 1\n"),
+    ({"k": NoItems(a=1)}, False, "k: {}\n"),
+    (EveryOther([1, [2], 3, 4]), False, "- 1\n- 3\n"),
+    ({"k": EveryOther([1])}, False, "k:\n  - 1\n"),
+    ([EveryOther([]), EveryOther([[]])], False, "- []\n- - []\n"),
+]
+
+
+@pytest.mark.parametrize("value, sort_keys, written", SUBCLASS_ENTRIES, ids=[w for _, _, w in SUBCLASS_ENTRIES])
+def test_subclasses_are_written_as_their_items_and_iteration_give_them(value, sort_keys, written):
+    assert dump(value, sort_keys=sort_keys) == written
+
+
 def test_sort_keys():
     assert dump({"b": 1, "a": {"d": 1, "c": 2}}, sort_keys=True) == "a:\n  c: 2\n  d: 1\nb: 1\n"
     assert dump({2: "x", 1: "w", 1.5: "z"}, sort_keys=True) == "1: w\n1.5: z\n2: x\n"
@@ -319,6 +361,17 @@ def test_sort_keys():
 
 # ---------------------------------------------------------------------------------------------
 # Errors
+
+class ItemsOf(dict):
+    """A mapping whose items() gives what it was made with."""
+
+    def __init__(self, items):
+        super().__init__()
+        self.given = items
+
+    def items(self):
+        return self.given
+
 
 ERRORS = [
     (b"x", TypeError, "cannot write a value of type 'bytes' (at the top level)"),
@@ -332,6 +385,8 @@ ERRORS = [
                                "(at the top level)"),
     ({"m": {2**64: 1}}, ValueError, "int key outside the signed 64-bit range, which would read back as a string "
                                     "(at m)"),
+    ({"k": [ItemsOf([1])]}, TypeError, "items() of a mapping must give (key, value) pairs (at k[0])"),
+    (ItemsOf([("a", 1), ("b",)]), TypeError, "items() of a mapping must give (key, value) pairs (at the top level)"),
 ]
 
 

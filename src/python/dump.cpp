@@ -1,6 +1,10 @@
 // The walk of `dump` over a Python value, without recursion (an explicit stack of open
 // containers), handing every string and number to the writer of src/emit, and the making of
-// the final str.
+// the final str. The value's own code may run during the walk (comparisons while keys are
+// sorted, a subclass's items() or iteration, __repr__ and a metaclass's __name__ while an error
+// is described, __del__ of what the writer lets go) and change or free anything in it; so every
+// container, key and value is held by a strong reference from before such code can run until
+// the writer leaves it, and a container that changed size is reported, not walked further.
 #include "python/dump.hpp"
 
 #include <algorithm>
@@ -77,19 +81,34 @@ PyObject* make_str(std::string_view text) {
 // Where a value goes: the whole document, after `key:`, or after `-`.
 enum class Place : std::uint8_t { Root, AfterKey, AfterDash };
 
+// How the entries of an open mapping are reached.
+enum class Walk : std::uint8_t {
+  DictOrder,  // an exact dict, in its own order
+  Pairs,      // the (key, value) pairs taken first: a sorted or subclassed mapping
+};
+
 // A mapping or sequence being written, with the entry being written now.
 struct Frame {
   PyRef container;
-  PyRef sorted_keys;  // the keys in order, when keys are sorted
+  // What is walked when it is not the container itself: the pairs of a mapping, the items a
+  // list subclass's iteration gave. Made by the writer, so seen by no other code.
+  PyRef entries;
+  PyRef key;            // the current key of a mapping
+  PyRef value;          // the current value or item
+  Py_ssize_t size = 0;  // entries when opened
   Py_ssize_t position = 0;
-  Py_ssize_t size = 0;
-  Py_ssize_t index = -1;      // the current item of a sequence
-  PyObject* key = nullptr;    // the current key of a mapping (borrowed from it)
-  std::size_t column = 0;     // of the keys or dashes
+  Py_ssize_t index = -1;   // the current item of a sequence
+  std::size_t column = 0;  // of the keys or dashes
+  Walk walk = Walk::DictOrder;
   bool inline_first = false;  // the first entry goes on the line already begun (`- `)
   bool is_map = false;
   bool is_tuple = false;
+  // The container is an exact dict or list that is walked itself, or whose size the pairs
+  // were taken at: it must keep that size.
+  bool size_watched = false;
   bool tracked = false;
+
+  PyObject* walked() const { return entries ? entries.get() : container.get(); }
 };
 
 // Past this depth every open container is remembered, so that one that contains itself is
@@ -102,7 +121,8 @@ class Writer {
 
   PyObject* run(PyObject* value) {
     if (!output_.ok()) return PyErr_NoMemory();
-    if (!write_value(value, Place::Root, 0)) return nullptr;
+    const PyRef root = PyRef::borrow(value);
+    if (!write_value(root.get(), Place::Root, 0)) return nullptr;
     while (!stack_.empty()) {
       if (!write_next_entry()) return nullptr;
     }
@@ -113,44 +133,51 @@ class Writer {
   // Writes the next entry of the innermost open container, or closes it.
   bool write_next_entry() {
     Frame& frame = stack_.back();
+    if (frame.size_watched && !check_size(frame)) return false;
     if (frame.is_map) {
       PyObject *key, *value;
-      if (frame.sorted_keys) {
-        if (frame.position == frame.size) return close_frame();
-        key = PyList_GetItem(frame.sorted_keys.get(), frame.position++);
-        value = PyDict_GetItemWithError(frame.container.get(), key);
-        if (value == nullptr) {
-          if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_RuntimeError, "mapping changed while written");
-          return false;
+      if (frame.walk == Walk::DictOrder) {
+        if (!PyDict_Next(frame.container.get(), &frame.position, &key, &value)) {
+          return close_frame();
         }
-      } else if (!PyDict_Next(frame.container.get(), &frame.position, &key, &value)) {
-        return close_frame();
+      } else {
+        if (frame.position == frame.size) return close_frame();
+        PyObject* pair = PyList_GetItem(frame.entries.get(), frame.position++);
+        key = PyTuple_GetItem(pair, 0);
+        value = PyTuple_GetItem(pair, 1);
       }
-      frame.key = key;
+      // Both are held before the previous entry is let go, which may run code of the caller's.
+      PyRef held_key = PyRef::borrow(key);
+      PyRef held_value = PyRef::borrow(value);
+      frame.key = std::move(held_key);
+      frame.value = std::move(held_value);
       const std::size_t column = frame.column;
       if (frame.inline_first) {
         frame.inline_first = false;
       } else if (!output_.spaces(column)) {
         return no_memory();
       }
+      // Writing the value may open a frame, which moves this one.
       return write_key(key) && write_value(value, Place::AfterKey, column);
     }
     if (++frame.index == frame.size) return close_frame();
-    PyObject* item = frame.is_tuple ? PyTuple_GetItem(frame.container.get(), frame.index)
-                                    : PyList_GetItem(frame.container.get(), frame.index);
+    PyObject* item = frame.is_tuple ? PyTuple_GetItem(frame.walked(), frame.index)
+                                    : PyList_GetItem(frame.walked(), frame.index);
     if (item == nullptr) return false;
+    frame.value = PyRef::borrow(item);
     const std::size_t column = frame.column;
     if (frame.inline_first) {
       frame.inline_first = false;
     } else if (!output_.spaces(column)) {
       return no_memory();
     }
-    return output_.append('-') && write_value(item, Place::AfterDash, column);
+    return (output_.append('-') || no_memory()) && write_value(item, Place::AfterDash, column);
   }
 
   bool close_frame() {
     if (stack_.back().tracked) open_.erase(stack_.back().container.get());
+    // Letting go of the entries may run code of the caller's, after the frame is gone.
+    const Frame closed = std::move(stack_.back());
     stack_.pop_back();
     return true;
   }
@@ -161,7 +188,7 @@ class Writer {
     PyTypeObject* type = Py_TYPE(value);
     if (type == &PyUnicode_Type) return write_string_value(value, place, column);
     if (type == &PyDict_Type) return open_map(value, place, column);
-    if (type == &PyList_Type) return open_seq(value, place, column, false);
+    if (type == &PyList_Type) return open_seq(value, place, column);
     if (type == &PyLong_Type) return write_scalar_int(value, place);
     if (type == &PyFloat_Type) return write_scalar_float(PyFloat_AsDouble(value), place);
     if (value == Py_None) return write_word("null", place);
@@ -170,14 +197,11 @@ class Writer {
     // Subclasses are written as their base type, as json.dumps writes them.
     if (PyUnicode_Check(value)) return write_string_value(value, place, column);
     if (PyDict_Check(value)) return open_map(value, place, column);
-    if (PyList_Check(value)) return open_seq(value, place, column, false);
-    if (PyTuple_Check(value)) return open_seq(value, place, column, true);
+    if (PyList_Check(value) || PyTuple_Check(value)) return open_seq(value, place, column);
     if (PyLong_Check(value)) return write_scalar_int(value, place);
     if (PyFloat_Check(value)) return write_scalar_float(PyFloat_AsDouble(value), place);
     return unsupported_type(value, "value", true);
   }
-
-  bool begin_scalar(Place place) { return place == Place::Root || output_.append(' '); }
 
   bool write_word(std::string_view word, Place place) {
     char* at = output_.reserve(word.size() + 2);
@@ -229,7 +253,7 @@ class Writer {
     const char* data = PyUnicode_AsUTF8AndSize(value, &size);
     if (data == nullptr) return false;
     const std::string_view text(data, static_cast<std::size_t>(size));
-    if (!begin_scalar(place)) return no_memory();
+    if (place != Place::Root && !output_.append(' ')) return no_memory();
     const Style style = emit::choose_style(text, true);
     if (style == Style::Literal) {
       return emit::write_literal(output_, text, column, indent_) || no_memory();
@@ -274,48 +298,86 @@ class Writer {
   }
 
   // The keys of a document repeat, mostly as the same objects, so the style of an exact str
-  // key is remembered by its address. That holds while no code of the caller's runs, which
-  // sorting keys may do.
+  // key is remembered by its address; the key is held, so that no other can take its address.
   Style key_style(PyObject* key, std::string_view text) {
-    if (sort_keys_ || Py_TYPE(key) != &PyUnicode_Type) return emit::choose_style(text, false);
+    if (Py_TYPE(key) != &PyUnicode_Type) return emit::choose_style(text, false);
     KeyStyle& slot = key_styles_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % kKeyStyles];
-    if (slot.key != key) {
-      slot.key = key;
+    if (slot.key.get() != key) {
+      slot.key = PyRef::borrow(key);
       slot.style = emit::choose_style(text, false);
     }
     return slot.style;
   }
 
   bool open_map(PyObject* map, Place place, std::size_t column) {
-    const Py_ssize_t size = PyDict_Size(map);
-    if (size < 0) return false;
-    if (size == 0) return write_word("{}", place);
     Frame frame;
+    frame.container = PyRef::borrow(map);
     frame.is_map = true;
-    frame.size = size;
-    if (sort_keys_) {
-      frame.sorted_keys = PyRef::steal(PyDict_Keys(map));
-      if (!frame.sorted_keys || PyList_Sort(frame.sorted_keys.get()) < 0) return false;
+    if (Py_TYPE(map) == &PyDict_Type) {
+      frame.size = PyDict_Size(map);
+      if (frame.size == 0) return write_word("{}", place);
+      frame.size_watched = true;
+      if (!sort_keys_) {
+        frame.walk = Walk::DictOrder;
+        return open(std::move(frame), place, column);
+      }
+      frame.entries = PyRef::steal(PyDict_Items(map));
+      if (!frame.entries) return false;
+    } else {
+      // A subclass is written as its own items() gives it, as json.dumps does.
+      frame.entries = take_pairs(map);
+      if (!frame.entries) return false;
+      frame.size = PyList_Size(frame.entries.get());
+      if (frame.size == 0) return write_word("{}", place);
     }
-    return open(map, std::move(frame), place, column);
+    frame.walk = Walk::Pairs;
+    // Sorting the pairs orders them by key: keys of one mapping are never equal.
+    if (sort_keys_ && PyList_Sort(frame.entries.get()) < 0) return false;
+    return open(std::move(frame), place, column);
   }
 
-  bool open_seq(PyObject* seq, Place place, std::size_t column, bool is_tuple) {
-    const Py_ssize_t size = is_tuple ? PyTuple_Size(seq) : PyList_Size(seq);
-    if (size < 0) return false;
-    if (size == 0) return write_word("[]", place);
+  // A new list of the (key, value) pairs that a mapping's items() gives.
+  PyRef take_pairs(PyObject* map) {
+    PyRef items = PyRef::steal(PyMapping_Items(map));
+    if (!items) return items;
+    const Py_ssize_t size = PyList_Size(items.get());
+    PyRef pairs = PyRef::steal(PyList_New(size));
+    if (!pairs) return pairs;
+    for (Py_ssize_t i = 0; i < size; ++i) {
+      PyObject* pair = PyList_GetItem(items.get(), i);
+      if (!PyTuple_Check(pair) || PyTuple_Size(pair) != 2) {
+        not_a_pair();
+        return PyRef();
+      }
+      PyList_SetItem(pairs.get(), i, PyRef::borrow(pair).release());
+    }
+    return pairs;
+  }
+
+  bool open_seq(PyObject* seq, Place place, std::size_t column) {
     Frame frame;
-    frame.is_tuple = is_tuple;
-    frame.size = size;
-    return open(seq, std::move(frame), place, column);
+    frame.container = PyRef::borrow(seq);
+    if (Py_TYPE(seq) == &PyList_Type) {
+      frame.size = PyList_Size(seq);
+      frame.size_watched = true;
+    } else if (PyTuple_Check(seq)) {
+      frame.size = PyTuple_Size(seq);
+      frame.is_tuple = true;
+    } else {
+      // A list subclass is written as its own iteration gives it.
+      frame.entries = PyRef::steal(PySequence_List(seq));
+      if (!frame.entries) return false;
+      frame.size = PyList_Size(frame.entries.get());
+    }
+    if (frame.size == 0) return write_word("[]", place);
+    return open(std::move(frame), place, column);
   }
 
-  bool open(PyObject* container, Frame frame, Place place, std::size_t column) {
+  bool open(Frame frame, Place place, std::size_t column) {
     if (stack_.size() >= kTrackedDepth) {
-      if (!open_.insert(container).second) return circular(container);
+      if (!open_.insert(frame.container.get()).second) return circular(frame.container.get());
       frame.tracked = true;
     }
-    frame.container = PyRef::borrow(container);
     switch (place) {
       case Place::Root: frame.column = 0; break;
       case Place::AfterKey:
@@ -344,9 +406,9 @@ class Writer {
         text += '[' + std::to_string(frame.index) + ']';
         continue;
       }
+      PyObject* key = frame.key.get();
       Py_ssize_t size = 0;
-      const char* data =
-          PyUnicode_Check(frame.key) ? PyUnicode_AsUTF8AndSize(frame.key, &size) : nullptr;
+      const char* data = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
       const std::string_view name(data == nullptr ? "" : data, static_cast<std::size_t>(size));
       const bool simple =
           data != nullptr && !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
@@ -359,7 +421,7 @@ class Writer {
         continue;
       }
       PyErr_Clear();
-      PyRef repr = PyRef::steal(PyObject_Repr(frame.key));
+      PyRef repr = PyRef::steal(PyObject_Repr(key));
       const char* repr_text = repr ? PyUnicode_AsUTF8AndSize(repr.get(), &size) : nullptr;
       if (repr_text == nullptr) {
         PyErr_Clear();
@@ -374,6 +436,20 @@ class Writer {
   std::string where(std::size_t depth) const {
     const std::string at = path(depth);
     return at.empty() ? std::string(" (at the top level)") : " (at " + at + ")";
+  }
+
+  // Whether the exact dict or list of `frame` still has the size it was opened with.
+  bool check_size(const Frame& frame) {
+    PyObject* container = frame.container.get();
+    const Py_ssize_t size = frame.is_map ? PyDict_Size(container) : PyList_Size(container);
+    return size == frame.size || changed_size(frame);
+  }
+
+  CORVANE_COLD bool changed_size(const Frame& frame) {
+    const std::string text = where(stack_.size() - 1);
+    PyErr_Format(PyExc_RuntimeError, "%s changed size while written%s",
+                 frame.is_map ? "dict" : "list", text.c_str());
+    return false;
   }
 
   CORVANE_COLD bool unsupported_type(PyObject* object, const char* what, bool entry_included) {
@@ -392,6 +468,14 @@ class Writer {
                    what, type_name, text.c_str());
     }
     return false;
+  }
+
+  // The mapping's items() gave something else than a pair. The mapping is not open yet: its
+  // path is that of the entry it is written at.
+  CORVANE_COLD void not_a_pair() {
+    const std::string text = where(stack_.size());
+    PyErr_Format(PyExc_TypeError, "items() of a mapping must give (key, value) pairs%s",
+                 text.c_str());
   }
 
   CORVANE_COLD bool out_of_range(const char* what) {
@@ -429,7 +513,7 @@ class Writer {
   }
 
   struct KeyStyle {
-    PyObject* key = nullptr;
+    PyRef key;
     Style style = Style::Plain;
   };
   static constexpr std::size_t kKeyStyles = 256;
