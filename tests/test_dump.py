@@ -5,6 +5,7 @@ import collections
 import enum
 import locale
 import math
+import operator
 import re
 import sys
 
@@ -428,10 +429,62 @@ def test_circular_reference_past_the_depth_where_containers_are_tracked():
     assert dump(chain[0]) == "- " * 1200 + "- - 0\n" + "  " * 1200 + "- - 0\n"
 
 
-@pytest.mark.parametrize("indent", [0, 1, 3, 10, -2, True])
-def test_indent_must_be_even_from_two_to_eight(indent):
-    with pytest.raises(ValueError, match=re.escape(f"indent must be 2, 4, 6 or 8, not {int(indent)}")):
+class Index:
+    def __init__(self, number):
+        self.number = number
+
+    def __index__(self):
+        return self.number
+
+
+# Any int but 2, 4, 6 and 8 is a ValueError, however large; what is no int is a TypeError.
+INDENTS = [
+    (4, None), (Index(8), None), (0, "not 0"), (1, "not 1"), (3, "not 3"), (10, "not 10"), (-2, "not -2"),
+    (True, "not 1"), (2**31, "not 2147483648"), (-(2**31) - 1, "not -2147483649"), (2**64 + 2, f"not {2**64 + 2}"),
+    (Index(2**100), f"not {2**100}"),
+]
+
+
+@pytest.mark.parametrize("indent, error", INDENTS, ids=[str(e) for _, e in INDENTS])
+def test_indent_must_be_even_from_two_to_eight(indent, error):
+    if error is None:
+        assert dump({"a": [1]}, indent=indent) == f"a:\n{' ' * operator.index(indent)}- 1\n"
+        return
+    with pytest.raises(ValueError) as info:
         dump({}, indent=indent)
+    assert str(info.value) == f"indent must be 2, 4, 6 or 8, {error}"
+
+
+@pytest.mark.parametrize("indent", ["4", 4.0, None, b"4"])
+def test_indent_must_be_an_int(indent):
+    with pytest.raises(TypeError, match="cannot be interpreted as an integer"):
+        dump({}, indent=indent)
+
+
+def numpy_bool(truth):
+    numpy = pytest.importorskip("numpy")
+    return numpy.bool_(truth)
+
+
+# sort_keys is a bool, as load's flags are: numpy's bool is one, 1 and "yes" are not.
+SORT_KEYS = [
+    (False, "b: 1\na: 2\n"), (True, "a: 2\nb: 1\n"),
+    (lambda: numpy_bool(True), "a: 2\nb: 1\n"), (lambda: numpy_bool(False), "b: 1\na: 2\n"),
+    (1, "dump() argument 'sort_keys' must be bool, not int"),
+    ("yes", "dump() argument 'sort_keys' must be bool, not str"),
+    (None, "dump() argument 'sort_keys' must be bool, not NoneType"),
+]
+
+
+@pytest.mark.parametrize("flag, outcome", SORT_KEYS, ids=[o for _, o in SORT_KEYS])
+def test_sort_keys_must_be_a_bool(flag, outcome):
+    flag = flag() if callable(flag) else flag
+    if outcome.startswith("dump()"):
+        with pytest.raises(TypeError) as info:
+            dump({"b": 1, "a": 2}, sort_keys=flag)
+        assert str(info.value) == outcome
+    else:
+        assert dump({"b": 1, "a": 2}, sort_keys=flag) == outcome
 
 
 def test_arguments():

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -528,25 +529,40 @@ class Writer {
   std::set<PyObject*> open_;
 };
 
+// The indentation: one of the ints 2, 4, 6 and 8 (the loader accepts only even indentation,
+// and an indentation indicator is one digit); nothing when it is not (the error is then set).
+std::optional<std::size_t> read_indent(PyObject* object) {
+  if (object == nullptr) return 2;
+  const PyRef number = PyRef::steal(PyNumber_Index(object));
+  if (!number) return std::nullopt;
+  int overflow = 0;
+  const long indent = PyLong_AsLongAndOverflow(number.get(), &overflow);
+  if (indent == -1 && PyErr_Occurred()) return std::nullopt;
+  if (overflow == 0 && (indent == 2 || indent == 4 || indent == 6 || indent == 8)) {
+    return static_cast<std::size_t>(indent);
+  }
+  PyErr_Format(PyExc_ValueError, "indent must be 2, 4, 6 or 8, not %S", number.get());
+  return std::nullopt;
+}
+
 }  // namespace
 
 PyObject* dump_function(PyObject*, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"value", "indent", "sort_keys", nullptr};
   PyObject* value = nullptr;
-  int indent = 2;
-  int sort_keys = 0;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$ip:dump", const_cast<char**>(keywords), &value,
-                                   &indent, &sort_keys)) {
+  PyObject* indent_argument = nullptr;
+  PyObject* sort_keys_argument = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OO:dump", const_cast<char**>(keywords), &value,
+                                   &indent_argument, &sort_keys_argument)) {
     return nullptr;
   }
-  // The loader accepts only even indentation, and an indentation indicator is one digit.
-  if (indent != 2 && indent != 4 && indent != 6 && indent != 8) {
-    PyErr_Format(PyExc_ValueError, "indent must be 2, 4, 6 or 8, not %d", indent);
-    return nullptr;
-  }
+  const std::optional<std::size_t> indent = read_indent(indent_argument);
+  if (!indent) return nullptr;
+  const std::optional<bool> sort_keys = read_flag(sort_keys_argument, "dump", "sort_keys");
+  if (!sort_keys) return nullptr;
   prepare_thread_exceptions();
   try {
-    Writer writer(static_cast<std::size_t>(indent), sort_keys != 0);
+    Writer writer(*indent, *sort_keys);
     return writer.run(value);
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
