@@ -2,6 +2,8 @@
 // decimal conversion) laid out as Python's repr lays them out.
 #include "emit/float_text.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -17,57 +19,99 @@
 namespace corvane::emit {
 namespace {
 
-// The digits of a double that fifteen significant digits name exactly, as most floats in
-// configuration are; false for any other. At most one decimal of fifteen significant digits
-// reads as a given double (such decimals lie further apart than the doubles there), so when
-// the fifteen-digit rounding of the value reads back as it, its digits without trailing zeros
-// are the shortest ones. Multiplying or dividing by an exact power of ten rounds once, which
-// may miss that decimal by one in its last place, but never yields a wrong one: whatever
-// decimal is tried must read back exactly, and an integer below 2^53 over an exact power of
-// ten is one correctly rounded operation.
-bool fifteen_digits(double magnitude, FloatDigits& out) {
-#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
-  if (!(magnitude >= 1e-8 && magnitude < 1e37)) return false;
-  const int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
-  const int shift = 14 - exponent;  // the value times ten to this has fifteen whole digits
-  if (shift < -kMaxExactPowerOfTen || shift > kMaxExactPowerOfTen) return false;
-  const double power = kExactPowersOfTen[shift < 0 ? -shift : shift];
-  const double scaled = shift >= 0 ? magnitude * power : magnitude / power;
-  if (!(scaled >= 1e14 && scaled <= 1e15)) return false;
-  auto mantissa = static_cast<std::uint64_t>(std::llround(scaled));
-  const double back =
-      shift >= 0 ? static_cast<double>(mantissa) / power : static_cast<double>(mantissa) * power;
-  if (back != magnitude || mantissa < 100000000000000ULL) return false;
-  const int decimal_exponent = mantissa >= 1000000000000000ULL ? 15 - shift : 14 - shift;
-  while (mantissa % 10 == 0) mantissa /= 10;
-  char reversed[16];
+// A decimal: mantissa times ten to the power.
+struct Decimal {
+  std::uint64_t mantissa;
+  int power;
+};
+
+// The digits of `decimal` without trailing zeros.
+void set_digits(Decimal decimal, FloatDigits& out) {
+  while (decimal.mantissa % 10 == 0 && decimal.mantissa != 0) {
+    decimal.mantissa /= 10;
+    ++decimal.power;
+  }
+  char reversed[20];
   std::size_t count = 0;
-  for (; mantissa != 0; mantissa /= 10) reversed[count++] = static_cast<char>('0' + mantissa % 10);
+  for (; decimal.mantissa != 0; decimal.mantissa /= 10) {
+    reversed[count++] = static_cast<char>('0' + decimal.mantissa % 10);
+  }
   for (std::size_t i = 0; i < count; ++i) out.digits[i] = reversed[count - 1 - i];
   out.count = count;
-  out.exponent = decimal_exponent;
-  return true;
+  out.exponent = decimal.power + static_cast<int>(count) - 1;
+}
+
+// The double that `decimal` reads as. An integer below 2^53 times or over an exact power of ten
+// is one correctly rounded operation where the arithmetic is that of double itself; any other
+// decimal goes through the own conversion.
+double read_back(Decimal decimal) {
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+  if (decimal.mantissa < (std::uint64_t{1} << 53) && decimal.power >= -kMaxExactPowerOfTen &&
+      decimal.power <= kMaxExactPowerOfTen) {
+    const auto mantissa = static_cast<double>(decimal.mantissa);
+    return decimal.power >= 0 ? mantissa * kExactPowersOfTen[decimal.power]
+                              : mantissa / kExactPowersOfTen[-decimal.power];
+  }
+#endif
+  // At most twenty digits, the `e` and a power of ten digits with its sign.
+  char text[40];
+  char* end = std::to_chars(text, text + 20, decimal.mantissa).ptr;
+  *end++ = 'e';
+  end = std::to_chars(end, end + 12, decimal.power).ptr;
+  return decimal::parse_decimal(std::string_view(text, static_cast<std::size_t>(end - text)));
+}
+
+// What the short-cut for fifteen digits found.
+enum class Fifteen : std::uint8_t { Found, NoneReadsBack, Unknown };
+
+// The digits of a double that fifteen significant digits name exactly, as most floats in
+// configuration are. At most one decimal of fifteen significant digits reads as a given normal
+// double (such decimals lie further apart than the doubles there), so when the fifteen-digit
+// rounding of the value reads back as it, its digits without trailing zeros are the shortest
+// ones. Multiplying or dividing by an exact power of ten rounds once, so that the scaled value
+// is off by a tenth at most, and the rounding is one of three integers; when none of them
+// reads back, no decimal of fifteen digits or fewer does.
+Fifteen fifteen_digits(double magnitude, FloatDigits& out) {
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+  if (!(magnitude >= 1e-8 && magnitude < 1e37)) return Fifteen::Unknown;
+  const int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
+  const int shift = 14 - exponent;  // the value times ten to this has fifteen whole digits
+  if (shift < -kMaxExactPowerOfTen || shift > kMaxExactPowerOfTen) return Fifteen::Unknown;
+  const double power = kExactPowersOfTen[shift < 0 ? -shift : shift];
+  const double scaled = shift >= 0 ? magnitude * power : magnitude / power;
+  if (!(scaled >= 1e14 && scaled <= 1e15)) return Fifteen::Unknown;
+  constexpr std::uint64_t kLow = 100000000000000, kHigh = 1000000000000000;
+  const auto nearest = static_cast<std::uint64_t>(std::llround(scaled));
+  for (const std::uint64_t mantissa : {nearest, nearest - 1, nearest + 1}) {
+    if (mantissa < kLow || mantissa > kHigh) continue;
+    if (read_back({mantissa, -shift}) == magnitude) {
+      set_digits({mantissa, -shift}, out);
+      return Fifteen::Found;
+    }
+  }
+  return nearest > kLow && nearest < kHigh ? Fifteen::NoneReadsBack : Fifteen::Unknown;
 #else
   (void)magnitude;
   (void)out;
-  return false;
+  return Fifteen::Unknown;
 #endif
 }
 
-// The `count` significant digits of `magnitude` correctly rounded, as printf gives them. The
-// decimal point is the C locale's, which a program may have changed, so whatever stands
-// between the first digit and the exponent other than digits is passed over.
-bool rounded_digits(double magnitude, std::size_t count, FloatDigits& out) {
+// The decimal of `count` significant digits nearest to `magnitude`, as printf gives it
+// correctly rounded. The decimal point is the C locale's, which a program may have changed,
+// so whatever stands between the first digit and the exponent other than digits is passed
+// over.
+Decimal rounded(double magnitude, std::size_t count) {
   char text[64];
   const int length =
       std::snprintf(text, sizeof text, "%.*e", static_cast<int>(count) - 1, magnitude);
-  if (length <= 0 || length >= static_cast<int>(sizeof text)) return false;
-  const std::string_view written(text, static_cast<std::size_t>(length));
-  const std::size_t e = written.find_last_of("eE");
-  if (e == std::string_view::npos) return false;
-  out.count = 0;
+  const std::string_view written(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+  const std::size_t e = std::min(written.find_last_of("eE"), written.size());
+  Decimal decimal{0, 0};
   for (std::size_t i = 0; i < e; ++i) {
-    if (is_digit(written[i]) && out.count < count) out.digits[out.count++] = written[i];
+    if (is_digit(written[i])) {
+      decimal.mantissa = decimal.mantissa * 10 + static_cast<std::uint64_t>(written[i] - '0');
+    }
   }
   std::size_t i = e + 1;
   const bool negative = i < written.size() && written[i] == '-';
@@ -75,31 +119,24 @@ bool rounded_digits(double magnitude, std::size_t count, FloatDigits& out) {
   int exponent = 0;
   for (; i < written.size() && is_digit(written[i]); ++i)
     exponent = exponent * 10 + (written[i] - '0');
-  out.exponent = negative ? -exponent : exponent;
-  return out.count == count;
+  decimal.power = (negative ? -exponent : exponent) - static_cast<int>(count) + 1;
+  return decimal;
 }
 
-// The double that the digits read as.
-double read_back(const FloatDigits& digits) {
-  char text[48];
-  std::memcpy(text, digits.digits, digits.count);
-  char* end = text + digits.count;
-  *end++ = 'e';
-  end = std::to_chars(end, text + sizeof text, digits.exponent - static_cast<int>(digits.count) + 1)
-            .ptr;
-  return decimal::parse_decimal(std::string_view(text, static_cast<std::size_t>(end - text)));
-}
-
-// The decimal one unit of the last digit above.
-void step_up(FloatDigits& digits) {
-  std::size_t i = digits.count;
-  while (i > 0 && digits.digits[i - 1] == '9') digits.digits[--i] = '0';
-  if (i > 0) {
-    ++digits.digits[i - 1];
-  } else {
-    digits.digits[0] = '1';
-    ++digits.exponent;
-  }
+// Whether `decimal`, the nearest of its length, reads back as `magnitude`, or else the one a
+// unit above it, which it is then set to. The nearest decimal of a length reads back whenever
+// any of that length does, but for one case: at a power of two the doubles below lie twice as
+// close as those above, so the nearest may fall to the double below while the one above it
+// reads back.
+bool settle(double magnitude, Decimal& decimal) {
+  const double back = read_back(decimal);
+  if (back == magnitude) return true;
+  constexpr std::uint64_t kFraction = (std::uint64_t{1} << 52) - 1;
+  if (back > magnitude || (std::bit_cast<std::uint64_t>(magnitude) & kFraction) != 0) return false;
+  const Decimal above{decimal.mantissa + 1, decimal.power};
+  if (read_back(above) != magnitude) return false;
+  decimal = above;
+  return true;
 }
 
 }  // namespace
@@ -112,30 +149,45 @@ FloatDigits shortest_digits_portable(double value) {
     out.digits[out.count++] = '0';
     return out;
   }
-  if (fifteen_digits(magnitude, out)) return out;
-  // The correctly rounded decimal of some length reads back whenever any decimal of that length
-  // does, but for one case: at a power of two the doubles below lie twice as close as those
-  // above, so the nearest decimal may fall to the double below while the one above it reads
-  // back. Seventeen digits always read back. Below the smallest normal double the doubles hold
-  // fewer digits, and several decimals of fifteen digits read as the same one, so there every
-  // length is tried from one digit on.
-  FloatDigits digits;
-  for (std::size_t count = magnitude < DBL_MIN ? 1 : 15; count <= 17; ++count) {
-    if (!rounded_digits(magnitude, count, digits)) continue;
-    const double back = read_back(digits);
-    if (back == magnitude) break;
-    if (back < magnitude) {
-      FloatDigits above = digits;
-      step_up(above);
-      if (read_back(above) == magnitude) {
-        digits = above;
-        break;
+  if (magnitude < DBL_MIN) {
+    // Below the smallest normal double the doubles hold fewer digits, and several decimals of
+    // fifteen digits read as the same one. The doubles there lie evenly apart, so a length
+    // reads back when its nearest decimal does, and so does every longer one: the shortest
+    // is searched for by halves.
+    std::size_t shortest = 1, longest = 17;
+    while (shortest < longest) {
+      const std::size_t count = (shortest + longest) / 2;
+      Decimal decimal = rounded(magnitude, count);
+      if (settle(magnitude, decimal)) {
+        longest = count;
+      } else {
+        shortest = count + 1;
       }
     }
+    set_digits(rounded(magnitude, shortest), out);
+    return out;
   }
-  while (digits.count > 1 && digits.digits[digits.count - 1] == '0') --digits.count;
-  digits.negative = out.negative;
-  return digits;
+  const Fifteen fifteen = fifteen_digits(magnitude, out);
+  if (fifteen == Fifteen::Found) return out;
+  if (fifteen == Fifteen::Unknown) {
+    Decimal decimal = rounded(magnitude, 15);
+    if (settle(magnitude, decimal)) {
+      set_digits(decimal, out);
+      return out;
+    }
+  }
+  // Seventeen digits always read back. The nearest sixteen are their rounding, unless the
+  // seventeenth digit is a 5, which may itself have been rounded up or down.
+  const Decimal seventeen = rounded(magnitude, 17);
+  Decimal sixteen{seventeen.mantissa / 10, seventeen.power + 1};
+  const std::uint64_t last = seventeen.mantissa % 10;
+  if (last == 5) {
+    sixteen = rounded(magnitude, 16);
+  } else if (last > 5) {
+    ++sixteen.mantissa;
+  }
+  set_digits(settle(magnitude, sixteen) ? sixteen : seventeen, out);
+  return out;
 }
 
 FloatDigits shortest_digits(double value) {

@@ -26,9 +26,10 @@ struct FloatDigits {
 // through shortest_digits_portable.
 FloatDigits shortest_digits(double value);
 
-// The same digits through the C library's correctly rounded printf at 15, 16 and 17
-// significant digits, each read back with the own correctly rounded conversion until one gives
-// the value again (and a short-cut for the fifteen-digit decimals that most floats are).
+// The same digits without to_chars: a short-cut for the decimals of fifteen digits or fewer
+// that most floats are, and otherwise the C library's correctly rounded printf at fifteen to
+// seventeen significant digits, read back with the own correctly rounded conversion (or one
+// exact operation) to find the shortest that gives the value again.
 FloatDigits shortest_digits_portable(double value);
 
 }  // namespace corvane::emit
