@@ -198,6 +198,22 @@ def test_multiline_string_style(text, written):
     assert yaml.load(dump([{"k": text}, text]), Loader=yaml.CSafeLoader) == [{"k": text}, text]
 
 
+# A line of spaces alone keeps a text out of a block scalar wherever it falls among the
+# sixteen-byte blocks that the style is checked in.
+LITERAL_EDGES = [("\n  \nb", False), ("\n  ", False), ("\n \n", False), ("\n  b\n  ", False),
+                 ("\n \n\n", False), ("\n b", True), ("\n\n b\n", True), ("\nb \n", True), ("\n \tb", False),
+                 ("\n\n   \n\nb", False), ("\nb  \n  b \n", True)]
+
+
+@pytest.mark.parametrize("tail, literal", LITERAL_EDGES, ids=[repr(t) for t, _ in LITERAL_EDGES])
+@pytest.mark.parametrize("head", ["w" * 1, "w" * 12, "w" * 15, "w" * 16, "w" * 17, "w" * 31, "w" * 33,
+                                  "ab\n" * 5, "ab\n" * 11, "  x\n" * 4])
+def test_literal_block_scalar_at_block_edges(head, tail, literal):
+    text = head + tail
+    assert dump({"k": text}).startswith("k: |" if literal else 'k: "')
+    loads_back({"k": text}, dump({"k": text}))
+
+
 def test_multiline_keys_and_block_scalars_in_every_place():
     assert dump({"a\nb": 1}) == '"a\\nb": 1\n'
     assert dump("x\ny\n") == "|\n  x\n  y\n"

@@ -93,43 +93,49 @@ bool types_as_string(std::string_view text) {
   return text != "<<" && text != "=";
 }
 
-// Whether a literal block scalar holds `text` exactly: it needs a line of content (without one
-// the readers give the empty string) and no line of spaces alone (a blank line, whose spaces
-// the readers do not agree on).
-bool fits_literal(std::string_view text) {
-  if (text.find_first_not_of('\n') == std::string_view::npos) return false;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    if (text[start] == ' ' &&
-        text.substr(start, end - start).find_first_not_of(' ') == std::string_view::npos) {
-      return false;
-    }
-    start = end + 1;
-  }
-  return true;
+// Whether the line that ends with the space at `last` holds spaces and nothing else.
+bool spaces_alone(std::string_view text, std::size_t last) {
+  std::size_t start = last;
+  while (start > 0 && text[start - 1] == ' ') --start;
+  return start == 0 || text[start - 1] == '\n';
 }
 
-// Text with a line feed before `i`: a literal block scalar unless a character from `i` on must
-// be escaped or the block cannot hold the text. Spaces, colons and line feeds no longer matter
-// to the escapes, so long text passes sixteen bytes at a time.
+// Text with a line feed before `i`: a literal block scalar where one holds it exactly, unless a
+// character from `i` on must be escaped. A block scalar needs a line of content (without one
+// the readers give the empty string) and no line of spaces alone (a blank line, whose spaces
+// the readers do not agree on); such a line ends in a space, as few lines do. Spaces, colons
+// and line feeds no longer matter otherwise, so long text passes sixteen bytes at a time.
 Style multiline_style(std::string_view text, std::size_t i) {
+  if (text.find_first_not_of('\n') == std::string_view::npos) return Style::Double;
   const std::size_t size = text.size();
+  if (i >= 2 && text[i - 2] == ' ' && spaces_alone(text, i - 2)) return Style::Double;
+  if (text[size - 1] == ' ' && spaces_alone(text, size - 1)) return Style::Double;
   const PrintableBitmap& table = printable_bitmap();
   while (true) {
     if constexpr (text::kVectorBlocks) {
-      for (; i + 16 <= size; i += 16) {
-        // Anything but printable ASCII and the line feed.
+      // Anything but printable ASCII and the line feed, and a space that ends a line; the
+      // second load reads one byte further on.
+      for (; i + 17 <= size; i += 16) {
         const text::Block block = text::Block::load(text.data() + i);
-        if (const std::uint32_t bits =
-                block.outside(0x20, 0x7E).and_not(block.equal('\n')).mask()) {
+        const text::Block next = text::Block::load(text.data() + i + 1);
+        if (const std::uint32_t bits = (block.outside(0x20, 0x7E).and_not(block.equal('\n')) |
+                                        (block.equal(' ') & next.equal('\n')))
+                                           .mask()) {
           i += static_cast<std::size_t>(std::countr_zero(bits));
           break;
         }
       }
     }
-    while (i < size && kByteClasses[static_cast<unsigned char>(text[i])] < kControl) ++i;
-    if (i >= size) return fits_literal(text) ? Style::Literal : Style::Double;
+    while (i < size && kByteClasses[static_cast<unsigned char>(text[i])] < kControl &&
+           !(text[i] == ' ' && text[i + 1] == '\n')) {
+      ++i;
+    }
+    if (i >= size) return Style::Literal;
+    if (text[i] == ' ') {
+      if (spaces_alone(text, i)) return Style::Double;
+      ++i;
+      continue;
+    }
     if (kByteClasses[static_cast<unsigned char>(text[i])] == kControl) return Style::Double;
     do {
       if (!table.printable(decode_utf8(text, i))) return Style::Double;
