@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/attributes.hpp"
 #include "scalar/decimal.hpp"
 #include "scalar/powers.hpp"
 #include "text/chars.hpp"
@@ -190,7 +191,10 @@ FloatDigits shortest_digits_portable(double value) {
   return out;
 }
 
-FloatDigits shortest_digits(double value) {
+namespace {
+
+// The conversion the build uses, inlined into write_float, its caller on every float.
+CORVANE_ALWAYS_INLINE inline FloatDigits convert_shortest(double value) {
 #if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L && !defined(CORVANE_PORTABLE_FLOAT)
   FloatDigits out;
   char text[32];
@@ -212,6 +216,12 @@ FloatDigits shortest_digits(double value) {
 #endif
 }
 
+}  // namespace
+
+FloatDigits shortest_digits(double value) {
+  return convert_shortest(value);
+}
+
 std::size_t write_float(double value, char* out) {
   if (std::isnan(value)) {
     std::memcpy(out, ".nan", 4);
@@ -225,7 +235,7 @@ std::size_t write_float(double value, char* out) {
     std::memcpy(out, "-.inf", 5);
     return 5;
   }
-  const FloatDigits digits = shortest_digits(value);
+  const FloatDigits digits = convert_shortest(value);
   const char* mantissa = digits.digits;
   const std::size_t count = digits.count;
   const int exponent = digits.exponent;
