@@ -112,6 +112,39 @@ class FreshItemsDict(dict):
         return [(key, DelInt(value)) for key, value in dict.items(self)]
 
 
+class DyingKey(str):
+    def __del__(self):
+        Strike.hit()
+
+
+class Replacing(list):
+    """Its iteration puts another key in place of the first of `owner` (given to the class, so
+    that no cycle is left for the collector), which keeps its size."""
+
+    owner = None
+
+    def __iter__(self):
+        owner, Replacing.owner = Replacing.owner, None
+        del owner[next(iter(owner))]
+        owner[fresh("c")] = 3
+        return iter(list.copy(self))
+
+
+class SwapsKeys(list):
+    """Its iteration puts the key c in place of b in `owner` (given to the class), which keeps
+    its size."""
+
+    owner = None
+
+    def __iter__(self):
+        items = iter(list.copy(self))
+        owner, SwapsKeys.owner = SwapsKeys.owner, None
+        del owner["b"]
+        owner[fresh("c")] = 3
+        Strike.hit()
+        return items
+
+
 def fresh(text):
     """A str object of its own, not shared through interning with any other."""
     return "".join(list(text))
@@ -157,6 +190,20 @@ def deleted_values():
     return FreshItemsDict(a=7, b=2), None
 
 
+def dying_key():
+    # The key dies when the writer lets go of it, in the middle of the next entry.
+    x = {DyingKey("k"): Replacing([1]), fresh("b"): {fresh("deep"): 1}}
+    Replacing.owner = x
+    return x, None
+
+
+def swapped_keys():
+    child = SwapsKeys([1])
+    x = {fresh("a"): child, fresh("b"): 2}
+    SwapsKeys.owner = x
+    return x, child
+
+
 HOOKS = {
     "str __lt__ (sort_keys)": sorted_pair(LessKey),
     "int __lt__ (sort_keys)": sorted_pair(lambda text: LessIntKey(ord(text) - ord("a") + 1)),
@@ -171,6 +218,8 @@ HOOKS = {
     "__index__ and __float__": (number_hooks, False),
     "__index__ and __float__ (sort_keys)": (number_hooks, True),
     "__del__ of a value only the writer holds": (deleted_values, False),
+    "__del__ of a key the writer lets go": (dying_key, False),
+    "list subclass __iter__ swapping keys (sort_keys)": (swapped_keys, True),
 }
 
 # Written as read: x is {a: 2, b: [c]} (keys 1 and 2 for int keys) or [[c], d].
@@ -245,6 +294,13 @@ HOSTILE = [
     ("__del__ of a value only the writer holds", "self", FRESH),
     ("__del__ of a value only the writer holds", "parent", PARENT_CHANGED),
     ("__del__ of a value only the writer holds", "root", ROOT_CHANGED),
+    ("__del__ of a key the writer lets go", "self", SELF_CHANGED),
+    ("__del__ of a key the writer lets go", "parent", PARENT_CHANGED),
+    ("__del__ of a key the writer lets go", "root", ROOT_CHANGED),
+    # A dict of plain keys is sorted by its keys, and each value found when its key comes.
+    ("list subclass __iter__ swapping keys (sort_keys)", "child",
+     (RuntimeError, "dict changed keys while written (at root[0])")),
+    ("list subclass __iter__ swapping keys (sort_keys)", "self", SELF_CHANGED),
 ]
 
 

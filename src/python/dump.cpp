@@ -2,9 +2,11 @@
 // containers), handing every string and number to the writer of src/emit, and the making of
 // the final str. The value's own code may run during the walk (comparisons while keys are
 // sorted, a subclass's items() or iteration, __repr__ and a metaclass's __name__ while an error
-// is described, __del__ of what the writer lets go) and change or free anything in it; so every
-// container, key and value is held by a strong reference from before such code can run until
-// the writer leaves it, and a container that changed size is reported, not walked further.
+// is described, __del__ of what the writer lets go) and change or free anything in it. So every
+// open container and the key being written in each are held by a strong reference, taken
+// before such code can run; a scalar value is written before any can, and an unwritable one is
+// held before its type's name is asked for. A container that changed size is reported, not
+// walked further.
 #include "python/dump.hpp"
 
 #include <algorithm>
@@ -84,18 +86,19 @@ enum class Place : std::uint8_t { Root, AfterKey, AfterDash };
 
 // How the entries of an open mapping are reached.
 enum class Walk : std::uint8_t {
-  DictOrder,  // an exact dict, in its own order
-  Pairs,      // the (key, value) pairs taken first: a sorted or subclassed mapping
+  DictOrder,   // an exact dict, in its own order
+  SortedKeys,  // its keys taken first and sorted: an exact dict of plain keys, sorted
+  Pairs,       // the (key, value) pairs taken first: any other sorted or subclassed mapping
 };
 
 // A mapping or sequence being written, with the entry being written now.
 struct Frame {
   PyRef container;
-  // What is walked when it is not the container itself: the pairs of a mapping, the items a
-  // list subclass's iteration gave. Made by the writer, so seen by no other code.
+  // What is walked when it is not the container itself: the pairs or the sorted keys of a
+  // mapping, the items a list subclass's iteration gave. Made by the writer, so seen by no
+  // other code.
   PyRef entries;
   PyRef key;            // the current key of a mapping
-  PyRef value;          // the current value or item
   Py_ssize_t size = 0;  // entries when opened
   Py_ssize_t position = 0;
   Py_ssize_t index = -1;   // the current item of a sequence
@@ -141,17 +144,20 @@ class Writer {
         if (!PyDict_Next(frame.container.get(), &frame.position, &key, &value)) {
           return close_frame();
         }
+      } else if (frame.position == frame.size) {
+        return close_frame();
+      } else if (frame.walk == Walk::SortedKeys) {
+        key = PyList_GetItem(frame.entries.get(), frame.position++);
+        value = PyDict_GetItemWithError(frame.container.get(), key);
+        if (value == nullptr) return PyErr_Occurred() == nullptr && changed_keys();
       } else {
-        if (frame.position == frame.size) return close_frame();
         PyObject* pair = PyList_GetItem(frame.entries.get(), frame.position++);
         key = PyTuple_GetItem(pair, 0);
         value = PyTuple_GetItem(pair, 1);
       }
-      // Both are held before the previous entry is let go, which may run code of the caller's.
-      PyRef held_key = PyRef::borrow(key);
-      PyRef held_value = PyRef::borrow(value);
-      frame.key = std::move(held_key);
-      frame.value = std::move(held_value);
+      // The previous key is let go once this entry is written: letting go of it may run code of
+      // the caller's (a __del__), which must not meet the value that is only borrowed.
+      const PyRef previous_key = std::exchange(frame.key, PyRef::borrow(key));
       const std::size_t column = frame.column;
       if (frame.inline_first) {
         frame.inline_first = false;
@@ -165,7 +171,6 @@ class Writer {
     PyObject* item = frame.is_tuple ? PyTuple_GetItem(frame.walked(), frame.index)
                                     : PyList_GetItem(frame.walked(), frame.index);
     if (item == nullptr) return false;
-    frame.value = PyRef::borrow(item);
     const std::size_t column = frame.column;
     if (frame.inline_first) {
       frame.inline_first = false;
@@ -322,6 +327,16 @@ class Writer {
         frame.walk = Walk::DictOrder;
         return open(std::move(frame), place, column);
       }
+      frame.entries = PyRef::steal(PyDict_Keys(map));
+      if (!frame.entries) return false;
+      // Plain keys are sorted without code of the caller's, so they are sorted alone, and each
+      // value is found when its key comes, as fast as can be; the dict keeps its size and its
+      // keys, or the walk ends.
+      if (plain_keys(frame.entries.get())) {
+        if (PyList_Sort(frame.entries.get()) < 0) return false;
+        frame.walk = Walk::SortedKeys;
+        return open(std::move(frame), place, column);
+      }
       frame.entries = PyRef::steal(PyDict_Items(map));
       if (!frame.entries) return false;
     } else {
@@ -335,6 +350,21 @@ class Writer {
     // Sorting the pairs orders them by key: keys of one mapping are never equal.
     if (sort_keys_ && PyList_Sort(frame.entries.get()) < 0) return false;
     return open(std::move(frame), place, column);
+  }
+
+  // Whether every key is a str, int, float, bool or None itself, not of a subclass: keys that
+  // compare, hash and test equal without code of the caller's.
+  static bool plain_keys(PyObject* keys) {
+    const Py_ssize_t size = PyList_Size(keys);
+    for (Py_ssize_t i = 0; i < size; ++i) {
+      PyObject* key = PyList_GetItem(keys, i);
+      PyTypeObject* type = Py_TYPE(key);
+      if (type != &PyUnicode_Type && type != &PyLong_Type && type != &PyFloat_Type &&
+          key != Py_None && key != Py_True && key != Py_False) {
+        return false;
+      }
+    }
+    return true;
   }
 
   // A new list of the (key, value) pairs that a mapping's items() gives.
@@ -453,7 +483,15 @@ class Writer {
     return false;
   }
 
+  // A sorted dict that kept its size no longer holds a key it was sorted with.
+  CORVANE_COLD bool changed_keys() {
+    const std::string text = where(stack_.size() - 1);
+    PyErr_Format(PyExc_RuntimeError, "dict changed keys while written%s", text.c_str());
+    return false;
+  }
+
   CORVANE_COLD bool unsupported_type(PyObject* object, const char* what, bool entry_included) {
+    const PyRef held = PyRef::borrow(object);
     PyRef name = PyRef::steal(
         PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
     const char* type_name = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
