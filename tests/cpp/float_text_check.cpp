@@ -73,14 +73,17 @@ class DoubleMaker {
 
   // Up to seventeen digits times a power of ten, as written in a configuration file.
   double short_decimal() {
-    const std::uint64_t digits = pick(17) + 1;
-    std::uint64_t limit = 1;
-    for (std::uint64_t i = 0; i < digits; ++i) limit *= 10;
-    const std::string text =
-        std::to_string(pick(limit)) + "e" + std::to_string(static_cast<int>(pick(640)) - 330);
-    double value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return pick(2) == 0 ? value : -value;
+    for (;;) {
+      const std::uint64_t digits = pick(17) + 1;
+      std::uint64_t limit = 1;
+      for (std::uint64_t i = 0; i < digits; ++i) limit *= 10;
+      const std::string text =
+          std::to_string(pick(limit)) + "e" + std::to_string(static_cast<int>(pick(640)) - 330);
+      // No decimal point, so the locale does not matter; some libraries lack from_chars for
+      // double.
+      const double value = std::strtod(text.c_str(), nullptr);
+      if (std::isfinite(value)) return pick(2) == 0 ? value : -value;
+    }
   }
 
   double near_power_of_two() {
