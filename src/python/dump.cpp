@@ -115,6 +115,45 @@ struct Frame {
   PyObject* walked() const { return entries ? entries.get() : container.get(); }
 };
 
+// The styles of exact str keys by the key's address: the keys of a document repeat, mostly as
+// the same objects. Each key is held while its slot remembers it, so that no other object can
+// take its address; a slot is simply taken over on a collision. The slots in use are marked,
+// so a call that writes few keys releases little.
+class KeyStyles {
+ public:
+  KeyStyles() = default;
+  KeyStyles(const KeyStyles&) = delete;
+  KeyStyles& operator=(const KeyStyles&) = delete;
+  ~KeyStyles() {
+    for (std::size_t word = 0; word < used_.size(); ++word) {
+      for (std::uint64_t bits = used_[word]; bits != 0; bits &= bits - 1) {
+        Py_DECREF(slots_[word * 64 + static_cast<std::size_t>(std::countr_zero(bits))].key);
+      }
+    }
+  }
+
+  Style find(PyObject* key, std::string_view text) {
+    const std::size_t index = (reinterpret_cast<std::uintptr_t>(key) >> 4) % kSlots;
+    Slot& slot = slots_[index];
+    if (slot.key == key) return slot.style;
+    if (slot.key != nullptr) Py_DECREF(slot.key);
+    used_[index / 64] |= std::uint64_t{1} << (index % 64);
+    Py_INCREF(key);
+    slot.key = key;
+    slot.style = emit::choose_style(text, false);
+    return slot.style;
+  }
+
+ private:
+  struct Slot {
+    PyObject* key = nullptr;  // owned
+    Style style = Style::Plain;
+  };
+  static constexpr std::size_t kSlots = 256;
+  std::array<Slot, kSlots> slots_{};
+  std::array<std::uint64_t, kSlots / 64> used_{};  // the slots that hold a key
+};
+
 // Past this depth every open container is remembered, so that one that contains itself is
 // met again within one turn of its cycle. Shallower values, nearly all, pay nothing for it.
 constexpr std::size_t kTrackedDepth = 1000;
@@ -303,16 +342,9 @@ class Writer {
     return true;
   }
 
-  // The keys of a document repeat, mostly as the same objects, so the style of an exact str
-  // key is remembered by its address; the key is held, so that no other can take its address.
   Style key_style(PyObject* key, std::string_view text) {
     if (Py_TYPE(key) != &PyUnicode_Type) return emit::choose_style(text, false);
-    KeyStyle& slot = key_styles_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % kKeyStyles];
-    if (slot.key.get() != key) {
-      slot.key = PyRef::borrow(key);
-      slot.style = emit::choose_style(text, false);
-    }
-    return slot.style;
+    return key_styles_.find(key, text);
   }
 
   bool open_map(PyObject* map, Place place, std::size_t column) {
@@ -551,15 +583,9 @@ class Writer {
     return false;
   }
 
-  struct KeyStyle {
-    PyRef key;
-    Style style = Style::Plain;
-  };
-  static constexpr std::size_t kKeyStyles = 256;
-
   std::size_t indent_;
   bool sort_keys_;
-  std::array<KeyStyle, kKeyStyles> key_styles_{};
+  KeyStyles key_styles_;
   Output output_;
   std::vector<Frame> stack_;
   // The tracked containers. A tree rather than a hash set: libstdc++ 12's bucket array calls a
