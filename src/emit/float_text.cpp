@@ -85,7 +85,9 @@ Fifteen fifteen_digits(double magnitude, FloatDigits& out) {
   const auto nearest = static_cast<std::uint64_t>(std::llround(scaled));
   for (const std::uint64_t mantissa : {nearest, nearest - 1, nearest + 1}) {
     if (mantissa < kLow || mantissa > kHigh) continue;
-    if (read_back({mantissa, -shift}) == magnitude) {
+    // read_back's exact operation, with the power at hand.
+    const auto decimal = static_cast<double>(mantissa);
+    if ((shift >= 0 ? decimal / power : decimal * power) == magnitude) {
       set_digits({mantissa, -shift}, out);
       return Fifteen::Found;
     }
