@@ -5,13 +5,14 @@
 #     libc++ 16 has no std::from_chars for double, so its build runs the own float conversion),
 #   g++ as a wheel is built (the own float conversion, no test hooks), with the whole suite,
 #   the own float conversion compared with std::from_chars on random decimal texts
-#     (tests/cpp/decimal_check.cpp) and the line index on its own (tests/cpp/line_index_check.cpp),
-#     natively and for 32-bit x86 with x87 arithmetic,
+#     (tests/cpp/decimal_check.cpp), the writer's own float digits with std::to_chars on random
+#     doubles (tests/cpp/float_text_check.cpp) and the line index on its own
+#     (tests/cpp/line_index_check.cpp), natively and for 32-bit x86 with x87 arithmetic,
 #   MinGW-w64 (the core and a program around it, tests/cpp/core_main.cpp: no Windows Python to
 #     link the extension against).
 # Cross builds go through the toolchain files in cmake/toolchains. Installs the Debian packages
 # it needs when they are missing. Expects the test environment that scripts/test.sh creates
-# (.venv). FLOAT_TEXTS sets the number of random texts (default 100000).
+# (.venv). FLOAT_TEXTS sets the number of random texts and doubles (default 100000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . .venv/bin/activate
@@ -70,9 +71,11 @@ for target in native x87; do
   toolchain=()
   [[ $target == x87 ]] && toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86-x87.cmake)
   build "checks-$target" -DCORVANE_PYTHON_MODULES=OFF -DCORVANE_CHECKS=ON "${toolchain[@]}" \
-    -- corvane_decimal_check corvane_line_index_check
+    -- corvane_decimal_check corvane_float_text_check corvane_line_index_check
   echo "== decimal_check ($target g++, against std::from_chars)"
   "$root/checks-$target/tests/corvane_decimal_check" "${FLOAT_TEXTS:-100000}"
+  echo "== float_text_check ($target g++, against std::to_chars)"
+  "$root/checks-$target/tests/corvane_float_text_check" "${FLOAT_TEXTS:-100000}"
   echo "== line_index_check ($target g++)"
   "$root/checks-$target/tests/corvane_line_index_check"
 done

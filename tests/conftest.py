@@ -9,6 +9,7 @@ import math
 import os
 import pathlib
 import sys
+import tracemalloc
 
 import pytest
 
@@ -102,3 +103,18 @@ def assert_fails(text, exc_class, message, **flags):
     assert type(info.value) is exc_class
     assert info.value.args == (message,)
     assert str(info.value) == message
+
+
+def traced_growth(run, rounds):
+    """How many bytes the traced memory grows over `rounds` calls of `run`, after one more call
+    that settles caches."""
+    tracemalloc.start()
+    try:
+        run()
+        baseline, _ = tracemalloc.get_traced_memory()
+        for _ in range(rounds):
+            run()
+        current, _ = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    return current - baseline

@@ -3,7 +3,9 @@ the style chosen for each kind of string, number formatting, errors, and deep ne
 
 import collections
 import enum
+import locale
 import math
+import operator
 import re
 import sys
 
@@ -196,6 +198,22 @@ def test_multiline_string_style(text, written):
     assert yaml.load(dump([{"k": text}, text]), Loader=yaml.CSafeLoader) == [{"k": text}, text]
 
 
+# A line of spaces alone keeps a text out of a block scalar wherever it falls among the
+# sixteen-byte blocks that the style is checked in.
+LITERAL_EDGES = [("\n  \nb", False), ("\n  ", False), ("\n \n", False), ("\n  b\n  ", False),
+                 ("\n \n\n", False), ("\n b", True), ("\n\n b\n", True), ("\nb \n", True), ("\n \tb", False),
+                 ("\n\n   \n\nb", False), ("\nb  \n  b \n", True)]
+
+
+@pytest.mark.parametrize("tail, literal", LITERAL_EDGES, ids=[repr(t) for t, _ in LITERAL_EDGES])
+@pytest.mark.parametrize("head", ["w" * 1, "w" * 12, "w" * 15, "w" * 16, "w" * 17, "w" * 31, "w" * 33,
+                                  "ab\n" * 5, "ab\n" * 11, "  x\n" * 4])
+def test_literal_block_scalar_at_block_edges(head, tail, literal):
+    text = head + tail
+    assert dump({"k": text}).startswith("k: |" if literal else 'k: "')
+    loads_back({"k": text}, dump({"k": text}))
+
+
 def test_multiline_keys_and_block_scalars_in_every_place():
     assert dump({"a\nb": 1}) == '"a\\nb": 1\n'
     assert dump("x\ny\n") == "|\n  x\n  y\n"
@@ -270,6 +288,30 @@ def test_floats_of_few_digits_are_written_with_the_digits_of_repr(mantissa, expo
     assert dump(number) == repr_with_dot_and_signed_exponent(number) + "\n"
 
 
+# Locales whose decimal point is not `.`: some builds take the digits from the C library's
+# printf, which writes the point of the locale a program has set.
+COMMA_LOCALES = ["de_DE.UTF-8", "fr_FR.UTF-8", "ps_AF.UTF-8", "ar_SA.UTF-8"]
+# Shortest digits of every length, subnormals among them, and powers of two whose correctly
+# rounded sixteen digits read back as their lower neighbour.
+LOCALE_FLOATS = [0.1, 1 / 3, -2 / 3, 1e22, 5e-324, 2.2250738585e-313, 1.7976931348623157e308,
+                 2.0**-1017, 2.0**-1007, 0.30000000000000004, 123456789.123456789]
+
+
+@pytest.mark.parametrize("name", COMMA_LOCALES)
+def test_float_text_does_not_follow_the_c_locale(name):
+    saved = locale.setlocale(locale.LC_NUMERIC)
+    try:
+        try:
+            locale.setlocale(locale.LC_NUMERIC, name)
+        except locale.Error:
+            pytest.skip(f"no locale {name} on this machine")
+        assert locale.localeconv()["decimal_point"] != "."
+        for number in LOCALE_FLOATS:
+            assert dump(number) == repr_with_dot_and_signed_exponent(number) + "\n"
+    finally:
+        locale.setlocale(locale.LC_NUMERIC, saved)
+
+
 class Color(enum.IntEnum):
     RED = 1
 
@@ -285,6 +327,48 @@ def test_subclasses_tuples_and_bools_are_written_as_their_base_shapes():
     assert dump({Color.RED: 1}) == "1: 1\n"
 
 
+class ReversedItems(dict):
+    def items(self):
+        return list(reversed(list(dict.items(self))))
+
+
+class NoItems(dict):
+    def items(self):
+        return iter(())
+
+
+class EveryOther(list):
+    def __iter__(self):
+        return iter(list.copy(self)[::2])
+
+
+def moved_to_end(*keys):
+    ordered = collections.OrderedDict(a=1, b=2, c=3)
+    for key in keys:
+        ordered.move_to_end(key)
+    return ordered
+
+
+# A dict or list subclass is written as its own items() or iteration gives it, as json.dumps
+# writes it: an OrderedDict in its own order, which need not be the order of its storage.
+SUBCLASS_ENTRIES = [
+    (moved_to_end("a"), False, "b: 2\nc: 3\na: 1\n"),
+    (moved_to_end("b", "a"), False, "c: 3\nb: 2\na: 1\n"),
+    (moved_to_end("a"), True, "a: 1\nb: 2\nc: 3\n"),
+    (ReversedItems(a=1, b={"c": 2}), False, "b:\n  c: 2\na: 1\n"),
+    (ReversedItems(b=1, a=2), True, "a: 2\nb: 1\n"),
+    ({"k": NoItems(a=1)}, False, "k: {}\n"),
+    (EveryOther([1, [2], 3, 4]), False, "- 1\n- 3\n"),
+    ({"k": EveryOther([1])}, False, "k:\n  - 1\n"),
+    ([EveryOther([]), EveryOther([[]])], False, "- []\n- - []\n"),
+]
+
+
+@pytest.mark.parametrize("value, sort_keys, written", SUBCLASS_ENTRIES, ids=[w for _, _, w in SUBCLASS_ENTRIES])
+def test_subclasses_are_written_as_their_items_and_iteration_give_them(value, sort_keys, written):
+    assert dump(value, sort_keys=sort_keys) == written
+
+
 def test_sort_keys():
     assert dump({"b": 1, "a": {"d": 1, "c": 2}}, sort_keys=True) == "a:\n  c: 2\n  d: 1\nb: 1\n"
     assert dump({2: "x", 1: "w", 1.5: "z"}, sort_keys=True) == "1: w\n1.5: z\n2: x\n"
@@ -294,6 +378,17 @@ def test_sort_keys():
 
 # ---------------------------------------------------------------------------------------------
 # Errors
+
+class ItemsOf(dict):
+    """A mapping whose items() gives what it was made with."""
+
+    def __init__(self, items):
+        super().__init__()
+        self.given = items
+
+    def items(self):
+        return self.given
+
 
 ERRORS = [
     (b"x", TypeError, "cannot write a value of type 'bytes' (at the top level)"),
@@ -307,6 +402,8 @@ ERRORS = [
                                "(at the top level)"),
     ({"m": {2**64: 1}}, ValueError, "int key outside the signed 64-bit range, which would read back as a string "
                                     "(at m)"),
+    ({"k": [ItemsOf([1])]}, TypeError, "items() of a mapping must give (key, value) pairs (at k[0])"),
+    (ItemsOf([("a", 1), ("b",)]), TypeError, "items() of a mapping must give (key, value) pairs (at the top level)"),
 ]
 
 
@@ -348,10 +445,62 @@ def test_circular_reference_past_the_depth_where_containers_are_tracked():
     assert dump(chain[0]) == "- " * 1200 + "- - 0\n" + "  " * 1200 + "- - 0\n"
 
 
-@pytest.mark.parametrize("indent", [0, 1, 3, 10, -2, True])
-def test_indent_must_be_even_from_two_to_eight(indent):
-    with pytest.raises(ValueError, match=re.escape(f"indent must be 2, 4, 6 or 8, not {int(indent)}")):
+class Index:
+    def __init__(self, number):
+        self.number = number
+
+    def __index__(self):
+        return self.number
+
+
+# Any int but 2, 4, 6 and 8 is a ValueError, however large; what is no int is a TypeError.
+INDENTS = [
+    (4, None), (Index(8), None), (0, "not 0"), (1, "not 1"), (3, "not 3"), (10, "not 10"), (-2, "not -2"),
+    (True, "not 1"), (2**31, "not 2147483648"), (-(2**31) - 1, "not -2147483649"), (2**64 + 2, f"not {2**64 + 2}"),
+    (Index(2**100), f"not {2**100}"),
+]
+
+
+@pytest.mark.parametrize("indent, error", INDENTS, ids=[str(e) for _, e in INDENTS])
+def test_indent_must_be_even_from_two_to_eight(indent, error):
+    if error is None:
+        assert dump({"a": [1]}, indent=indent) == f"a:\n{' ' * operator.index(indent)}- 1\n"
+        return
+    with pytest.raises(ValueError) as info:
         dump({}, indent=indent)
+    assert str(info.value) == f"indent must be 2, 4, 6 or 8, {error}"
+
+
+@pytest.mark.parametrize("indent", ["4", 4.0, None, b"4"])
+def test_indent_must_be_an_int(indent):
+    with pytest.raises(TypeError, match="cannot be interpreted as an integer"):
+        dump({}, indent=indent)
+
+
+def numpy_bool(truth):
+    numpy = pytest.importorskip("numpy")
+    return numpy.bool_(truth)
+
+
+# sort_keys is a bool, as load's flags are: numpy's bool is one, 1 and "yes" are not.
+SORT_KEYS = [
+    (False, "b: 1\na: 2\n"), (True, "a: 2\nb: 1\n"),
+    (lambda: numpy_bool(True), "a: 2\nb: 1\n"), (lambda: numpy_bool(False), "b: 1\na: 2\n"),
+    (1, "dump() argument 'sort_keys' must be bool, not int"),
+    ("yes", "dump() argument 'sort_keys' must be bool, not str"),
+    (None, "dump() argument 'sort_keys' must be bool, not NoneType"),
+]
+
+
+@pytest.mark.parametrize("flag, outcome", SORT_KEYS, ids=[o for _, o in SORT_KEYS])
+def test_sort_keys_must_be_a_bool(flag, outcome):
+    flag = flag() if callable(flag) else flag
+    if outcome.startswith("dump()"):
+        with pytest.raises(TypeError) as info:
+            dump({"b": 1, "a": 2}, sort_keys=flag)
+        assert str(info.value) == outcome
+    else:
+        assert dump({"b": 1, "a": 2}, sort_keys=flag) == outcome
 
 
 def test_arguments():

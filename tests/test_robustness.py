@@ -10,7 +10,7 @@ import tracemalloc
 
 import pytest
 
-from conftest import ALL_FLAGS, CorvaneError, load, same_value
+from conftest import ALL_FLAGS, CorvaneError, load, same_value, traced_growth
 
 DOCUMENTS = [
     "a:\n  - 1\n  - x: y\n    z: [1, {b: ~}, 'q''s', \"\\u00e9\"]\nc: |\n  text\nd: .nan\ne: true",
@@ -59,21 +59,6 @@ def test_singleton_reference_counts_stay_flat():
     for _ in range(200):
         load_all()
     assert [sys.getrefcount(obj) for obj in (None, True, False)] == before
-
-
-def traced_growth(run, rounds):
-    """How many bytes the traced memory grows over `rounds` calls of `run`, after one more call
-    that settles caches."""
-    tracemalloc.start()
-    try:
-        run()
-        baseline, _ = tracemalloc.get_traced_memory()
-        for _ in range(rounds):
-            run()
-        current, _ = tracemalloc.get_traced_memory()
-    finally:
-        tracemalloc.stop()
-    return current - baseline
 
 
 def test_traced_memory_stays_flat():

@@ -1,8 +1,8 @@
 // The extension module `corvane._native`: the C++ entry points that the package offers beside
 // `_corvane.load` (`dump`, `load_with_lines`), the internal-error class they share with it, and
 // the making of load_file's errors. `_corvane` keeps its fixed surface; everything newer is here.
-#include "emit/emit.hpp"
 #include "python/builder.hpp"
+#include "python/dump.hpp"
 #include "python/entry.hpp"
 #include "python/errors.hpp"
 #include "python/line_sink.hpp"

@@ -1,5 +1,5 @@
-// The YAML writer: `corvane._native.dump`, which writes a Python value as block-style YAML
-// that `load` reads back as exactly the same value.
+// `corvane._native.dump`, which writes a Python value as block-style YAML that `load` reads back
+// as exactly the same value: the walk over the Python value, feeding the writer of src/emit.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
