@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "emit/printable_bitmap.hpp"
+#include "emit/yaml11.hpp"
 #include "scalar/scalar.hpp"
 #include "text/bytes.hpp"
 #include "text/chars.hpp"
@@ -60,37 +61,24 @@ constexpr std::array<bool, 256> make_typed_starts() {
 }
 constexpr std::array<bool, 256> kTypedStarts = make_typed_starts();
 
-// Every character that YAML 1.1's integer, float, sexagesimal and timestamp forms are made
-// of. A text that starts with a digit or a sign and holds nothing else may read as a number
-// or a date to a YAML 1.1 reader, so it is quoted.
-constexpr std::array<bool, 256> make_number_chars() {
-  std::array<bool, 256> chars{};
-  for (unsigned char c : std::string_view("0123456789abcdefABCDEFxXoO_:.+-tTZ ")) chars[c] = true;
-  return chars;
-}
-constexpr std::array<bool, 256> kNumberChars = make_number_chars();
-
 // Whether `text`, which passed the structural checks of a plain scalar, reads back as this
-// string: under the loader's typing with either boolean setting, and under YAML 1.1's.
+// string: under the loader's typing with either boolean setting, and under YAML 1.1's types as
+// PyYAML applies them (the rule that `corvane --check --portable` reports by, too).
 bool types_as_string(std::string_view text) {
   const char first = text[0];
-  if (kTypedStarts[static_cast<unsigned char>(first)]) {
-    if (infer_kind<false>(text)->kind() != Scalar::Kind::Str ||
-        infer_kind<true>(text)->kind() != Scalar::Kind::Str) {
-      return false;
-    }
-    if (is_digit(first) || first == '+') {
-      return !std::all_of(text.begin(), text.end(),
-                          [](char c) { return kNumberChars[static_cast<unsigned char>(c)]; });
-    }
-    // YAML 1.1 floats such as `.5` and `._1`; `...` ends a document at a line start.
-    if (first == '.' && text.size() > 1) {
-      return !(is_digit(text[1]) || text[1] == '_' || text.starts_with("..."));
-    }
+  if (!kTypedStarts[static_cast<unsigned char>(first)]) return text != "<<" && text != "=";
+  if (infer_kind<false>(text)->kind() != Scalar::Kind::Str ||
+      infer_kind<true>(text)->kind() != Scalar::Kind::Str) {
+    return false;
+  }
+  // `...` ends a document at the start of a line.
+  if (text.starts_with("...")) return false;
+  // A word that starts like a boolean or null is one only when short; numbers and dates start
+  // with a digit, a sign or a point.
+  if (!is_digit(first) && first != '+' && first != '-' && first != '.' && text.size() > 5) {
     return true;
   }
-  // YAML 1.1's merge key and value indicator.
-  return text != "<<" && text != "=";
+  return read_as_yaml_1_1(text).kind == Yaml11Reading::Kind::String;
 }
 
 // Whether the line that ends with the space at `last` holds spaces and nothing else.
