@@ -415,6 +415,10 @@ ERRORS = [
                                     "(at m)"),
     ({"k": [ItemsOf([1])]}, TypeError, "items() of a mapping must give (key, value) pairs (at k[0])"),
     (ItemsOf([("a", 1), ("b",)]), TypeError, "items() of a mapping must give (key, value) pairs (at the top level)"),
+    ({"a": ["\ud800"]}, UnicodeEncodeError, "'utf-8' codec can't encode character '\\ud800' in position 0: "
+                                            "surrogates not allowed (at a[0])"),
+    ({"b": {"x\udc80": 1}}, UnicodeEncodeError, "'utf-8' codec can't encode character '\\udc80' in position 1: "
+                                                "surrogates not allowed (at b)"),
 ]
 
 

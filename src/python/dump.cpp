@@ -297,7 +297,7 @@ class Writer {
   bool write_string_value(PyObject* value, Place place, std::size_t column) {
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(value, &size);
-    if (data == nullptr) return false;
+    if (data == nullptr) return unencodable(false);
     const std::string_view text(data, static_cast<std::size_t>(size));
     if (place != Place::Root && !output_.append(' ')) return no_memory();
     const Style style = emit::choose_style(text, true);
@@ -312,7 +312,7 @@ class Writer {
     if (type == &PyUnicode_Type || (type != &PyLong_Type && PyUnicode_Check(key))) {
       Py_ssize_t size = 0;
       const char* data = PyUnicode_AsUTF8AndSize(key, &size);
-      if (data == nullptr) return false;
+      if (data == nullptr) return unencodable(true);
       const std::string_view text(data, static_cast<std::size_t>(size));
       return (emit::write_styled(output_, text, key_style(key, text)) && output_.append(':')) ||
              no_memory();
@@ -539,6 +539,31 @@ class Writer {
                    "None)%s",
                    what, type_name, text.c_str());
     }
+    return false;
+  }
+
+  // A str that UTF-8 cannot hold (a lone surrogate): the interpreter's UnicodeEncodeError, with
+  // the path of the string after its reason. A key's path ends at its mapping.
+  CORVANE_COLD bool unencodable(bool is_key) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    PyRef type_held = PyRef::steal(type), value_held = PyRef::steal(value),
+          traceback_held = PyRef::steal(traceback);
+    const std::string text = where(is_key ? stack_.size() - 1 : stack_.size());
+    PyRef parts[5];
+    const char* names[5] = {"encoding", "object", "start", "end", "reason"};
+    for (int i = 0; i < 5; ++i) {
+      parts[i] = PyRef::steal(PyObject_GetAttrString(value, names[i]));
+      if (!parts[i]) return false;
+    }
+    PyRef reason = PyRef::steal(PyUnicode_FromFormat("%U%s", parts[4].get(), text.c_str()));
+    if (!reason) return false;
+    PyRef error = PyRef::steal(PyObject_CallFunctionObjArgs(
+        PyExc_UnicodeEncodeError, parts[0].get(), parts[1].get(), parts[2].get(), parts[3].get(),
+        reason.get(), nullptr));
+    if (error) PyErr_SetObject(PyExc_UnicodeEncodeError, error.get());
     return false;
   }
 
