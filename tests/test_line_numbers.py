@@ -5,6 +5,7 @@ import collections
 import copy
 import importlib
 import math
+import os
 import pathlib
 import pickle
 import random
@@ -516,8 +517,9 @@ def test_load_file_reads_utf8(tmp_path, data, flags, expected):
     (b"\xff", {}, ParseError, 1, "not valid UTF-8: invalid start byte (byte 0xff)"),
     (b"a: b\n" * 3 + b"c: \xe2\x82", {}, ParseError, 4, "not valid UTF-8: unexpected end of data (byte 0xe2)"),
 ])
-def test_load_file_errors_name_the_file(tmp_path, data, flags, cls, line, message):
-    path = tmp_path / "d:1: x.yaml"
+@pytest.mark.parametrize("name", ["d:1: x.yaml", os.fsdecode(b"x\xff.yaml")], ids=["colons", "not-utf8"])
+def test_load_file_errors_name_the_file(tmp_path, data, flags, cls, line, message, name):
+    path = tmp_path / name
     path.write_bytes(data)
     exc = raised(corvane.load_file, path, **flags)
     assert type(exc) is cls
@@ -534,6 +536,12 @@ def test_load_file_raises_oserror_for_an_unreadable_file(tmp_path):
         corvane.load_file(tmp_path / "missing.yaml")
     with pytest.raises(IsADirectoryError):
         corvane.load_file(tmp_path)
+
+
+@pytest.mark.parametrize("path", [b"x.yaml", pathlib.PurePath, 3], ids=["bytes", "class", "int"])
+def test_load_file_takes_a_str_or_a_path_of_one(path):
+    with pytest.raises(TypeError):
+        corvane.load_file(path)
 
 
 # ---- the validation example ----
