@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/allocator.hpp"
 #include "base/attributes.hpp"
 #include "error/error.hpp"
 #include "scalar/scalar.hpp"
@@ -57,7 +58,7 @@ class LevelStack {
 
  private:
   std::array<std::optional<Level>, InlineLevels> inline_{};
-  std::vector<Level> deeper_;
+  std::vector<Level, PlainAllocator<Level>> deeper_;
   std::size_t size_ = 0;
 };
 
