@@ -1,6 +1,7 @@
 """Checks an installed Corvane as a user meets it, with the Python that runs this script: the
 package and the extension import from the installation (not a source tree), a document loads
-to the expected value, a syntax error carries its line, and the `corvane` command (both the
+to the expected value, a syntax error carries its line, dump writes what load and
+load_with_lines read back, and the `corvane` command (both the
 installed script and `python -m corvane`) prints a document as JSON. Used on every Python
 version in CI (scripts/check_wheel.sh) and on every release wheel (cibuildwheel)."""
 
@@ -55,6 +56,11 @@ def main():
             fail(f"error message {error}")
     else:
         fail("an unclosed bracket loaded")
+    written = corvane.dump(EXPECTED)
+    if corvane.load(written) != EXPECTED or corvane.load_with_lines(written)[1][("text",)] != 13:
+        fail(f"dump wrote {written!r}")
+    if not issubclass(corvane.InternalError, BaseException) or issubclass(corvane.InternalError, Exception):
+        fail("corvane.InternalError is not a BaseException of its own")
     script = pathlib.Path(sysconfig.get_paths()["scripts"]) / ("corvane.exe" if os.name == "nt" else "corvane")
     for command in ([str(script)], [sys.executable, "-m", "corvane"]):
         printed = subprocess.run(command + ["--indent", "0", "-"], input="a: [1, .inf]\n", capture_output=True,
