@@ -560,9 +560,9 @@ class Writer {
     }
     PyRef reason = PyRef::steal(PyUnicode_FromFormat("%U%s", parts[4].get(), text.c_str()));
     if (!reason) return false;
-    PyRef error = PyRef::steal(PyObject_CallFunctionObjArgs(
-        PyExc_UnicodeEncodeError, parts[0].get(), parts[1].get(), parts[2].get(), parts[3].get(),
-        reason.get(), nullptr));
+    PyRef error = PyRef::steal(
+        PyObject_CallFunctionObjArgs(PyExc_UnicodeEncodeError, parts[0].get(), parts[1].get(),
+                                     parts[2].get(), parts[3].get(), reason.get(), nullptr));
     if (error) PyErr_SetObject(PyExc_UnicodeEncodeError, error.get());
     return false;
   }
