@@ -131,20 +131,20 @@ void check_float(double value) {
   }
 }
 
-// The UTF-8 characters of `bytes`, other bytes left out.
+// The UTF-8 characters of `bytes`, other bytes left out: a character is kept when it is no
+// surrogate and encoding its code point again gives back exactly its bytes (which refuses
+// overlong forms, stray continuation bytes and leads past F4).
 std::string valid_utf8(std::string_view bytes) {
   std::string out;
   std::size_t i = 0;
   while (i < bytes.size()) {
     const std::size_t start = i;
     const char32_t code_point = corvane::decode_utf8(bytes, i);
-    const bool replaced =
-        code_point == 0xFFFD && !(i - start == 3 && bytes.substr(start, 3) == "\xEF\xBF\xBD");
-    const bool overlong_or_surrogate =
-        (code_point < 0x80 && i - start > 1) || (code_point < 0x800 && i - start > 2) ||
-        (code_point < 0x10000 && i - start > 3) || (code_point >= 0xD800 && code_point <= 0xDFFF) ||
-        code_point > 0x10FFFF;
-    if (!replaced && !overlong_or_surrogate) out.append(bytes.substr(start, i - start));
+    if (code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF)) continue;
+    char encoded[4];
+    const auto length = static_cast<std::size_t>(corvane::put_utf8(encoded, code_point) - encoded);
+    const std::string_view read = bytes.substr(start, i - start);
+    if (read == std::string_view(encoded, length)) out.append(read);
   }
   return out;
 }

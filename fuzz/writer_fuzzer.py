@@ -241,7 +241,8 @@ def check_line_map(document: str, flags: dict) -> None:
     lined, lines = corvane.load_with_lines(document, **flags)
     if not same(lined, value):
         raise AssertionError("load_with_lines gives another value than load")
-    check_lines(document, value, lines, entries_hold_keys=False)
+    # A NaN key is found only as the very object the table holds: walk load_with_lines's value.
+    check_lines(document, lined, lines, entries_hold_keys=False)
 
 
 def test_one_input(raw: bytes) -> None:
