@@ -24,9 +24,9 @@ HAS_TESTCAPI = importlib.util.find_spec("_testcapi") is not None
 
 # The child builds a document of one million items, sets the address-space limit a little
 # above what the process already uses, loads the document (from a new thread if asked), then
-# lifts the limit and shows that a later load still works.
+# lifts the limit and shows that a later load still works and that the collector is back on.
 UNDER_LIMIT = textwrap.dedent("""
-    import re, resource, sys, threading
+    import gc, re, resource, sys, threading
     import _corvane
     headroom, in_thread = int(sys.argv[1]), sys.argv[2] == "thread"
     text = "".join(f"- {i}\\n" for i in range(1_000_000))
@@ -51,7 +51,7 @@ UNDER_LIMIT = textwrap.dedent("""
     else:
         run()
     resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
-    print(outcome[0], _corvane.load("a: [1, {b: c}]") == {"a": [1, {"b": "c"}]})
+    print(outcome[0], _corvane.load("a: [1, {b: c}]") == {"a": [1, {"b": "c"}]}, gc.isenabled())
 """)
 
 
@@ -74,14 +74,14 @@ HEADROOMS = [run * 16 * MB // max(RUNS - 1, 1) for run in range(RUNS)]
 def test_a_memory_limit_ends_in_an_exception_not_a_dead_process(headroom, where):
     run = load_under_limit(headroom, where)
     assert run.returncode == 0, run.stderr[-2000:]
-    outcome, usable = run.stdout.split()
-    assert outcome in OUT_OF_MEMORY and usable == "True", run.stdout
+    outcome, usable, collecting = run.stdout.split()
+    assert outcome in OUT_OF_MEMORY and usable == collecting == "True", run.stdout
 
 
 def test_a_failed_cpp_allocation_is_the_internal_error():
     # The block scalar's text (64 MB) is assembled in C++ memory, which the limit refuses.
     code = textwrap.dedent("""
-        import re, resource
+        import gc, re, resource
         import _corvane
         text = "a: |\\n" + "  xxxxxxxxxxxxxx\\n" * (4 << 20)
         size = int(re.search(r"VmSize:\\s+(\\d+)", open("/proc/self/status").read()).group(1))
@@ -89,12 +89,12 @@ def test_a_failed_cpp_allocation_is_the_internal_error():
         try:
             _corvane.load(text)
         except BaseException as exc:
-            print(f"{type(exc).__module__}.{type(exc).__qualname__}: {exc}")
+            print(f"{type(exc).__module__}.{type(exc).__qualname__}: {exc}", gc.isenabled())
     """)
     if SANITIZED or not os.path.exists("/proc/self/status"):
         pytest.skip("needs an unsanitized build and Linux's /proc")
     run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
-    assert (run.returncode, run.stdout) == (0, "corvane.InternalError: Memory allocation failed\n")
+    assert (run.returncode, run.stdout) == (0, "corvane.InternalError: Memory allocation failed True\n")
 
 
 # Fails each allocation of the interpreter during a small load in turn, in all four flag

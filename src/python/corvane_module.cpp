@@ -52,6 +52,7 @@ PyMODINIT_FUNC PyInit__corvane(void) {
     return nullptr;
   }
   prepare_internal_failures();
+  if (!decide_collector_pause()) return nullptr;
   PyRef module = PyRef::steal(PyModule_Create(&module_definition));
   if (!module) return nullptr;
   PyRef module_name = PyRef::steal(PyUnicode_FromString("_corvane"));

@@ -37,7 +37,30 @@ std::optional<std::string_view> utf8_text(PyObject* input) {
   return std::string_view(data, static_cast<std::size_t>(size));
 }
 
+// Set when a module is initialised; the same for every module of the process.
+bool collector_paused_by_loads = false;
+
 }  // namespace
+
+bool decide_collector_pause() {
+  // Python 3.12 changed when collections run; before it, the collector runs full collections
+  // again and again while a large result grows. A small load builds too little for the pause
+  // to cost or save anything measurable (bench/README.md has the figures).
+  PyObject* version = PySys_GetObject("version_info");  // borrowed
+  if (version == nullptr) {
+    PyErr_SetString(PyExc_ImportError, "sys.version_info is missing");
+    return false;
+  }
+  const PyRef minor = PyRef::steal(PySequence_GetItem(version, 1));
+  const long value = minor ? PyLong_AsLong(minor.get()) : -1;
+  if (value == -1 && PyErr_Occurred()) return false;
+  collector_paused_by_loads = value < 12;
+  return true;
+}
+
+bool loads_pause_collector() {
+  return collector_paused_by_loads;
+}
 
 void prepare_internal_failures() {
   try {

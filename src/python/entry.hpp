@@ -63,6 +63,29 @@ PyObject* run_guarded(Work&& work) noexcept {
   return nullptr;
 }
 
+// Whether loads pause the cyclic garbage collector while they build, decided at module
+// initialisation for the interpreter the module runs in (false with the error set when its
+// version cannot be read): the objects a load builds form a tree, so none of them can be part
+// of a cycle before the load returns, and an interpreter that collects again and again while a
+// large result grows spends most of the load in the collector.
+bool decide_collector_pause();
+bool loads_pause_collector();
+
+// Pauses the collector for its lifetime, when asked to and when it is on, and turns it back on
+// however the load ends: a collector that was off stays off.
+class CollectorPause {
+ public:
+  explicit CollectorPause(bool pause) : resume_(pause && PyGC_Disable() == 1) {}
+  ~CollectorPause() {
+    if (resume_) PyGC_Enable();
+  }
+  CollectorPause(const CollectorPause&) = delete;
+  CollectorPause& operator=(const CollectorPause&) = delete;
+
+ private:
+  bool resume_;
+};
+
 // One loading entry point: `SinkFor<Strict, Yaml11Bools>` is its sink for each pair of flags,
 // made from the input str and its UTF-8 text, so that each pair gets a parser of its own with
 // the flags as constants. `finish(sink, root)` turns the parsed root value into what the call
@@ -72,6 +95,7 @@ PyObject* load_entry(PyObject* args, PyObject* kwargs, const char* function, Fin
   return run_guarded([&]() -> PyObject* {
     const std::optional<LoadArguments> arguments = bind_load_arguments(args, kwargs, function);
     if (!arguments) return nullptr;
+    const CollectorPause pause(loads_pause_collector());
     const auto parse = [&]<bool Strict, bool Yaml11Bools>() -> PyObject* {
       using Sink = SinkFor<Strict, Yaml11Bools>;
       Sink sink(arguments->input, arguments->text);

@@ -83,6 +83,7 @@ PyModuleDef native_definition = {
 PyMODINIT_FUNC PyInit__native(void) {
   using namespace corvane;
   prepare_internal_failures();
+  if (!decide_collector_pause()) return nullptr;
   const ErrorClasses* classes = import_error_classes();
   if (classes == nullptr) return nullptr;
   PyRef module = PyRef::steal(PyModule_Create(&native_definition));
