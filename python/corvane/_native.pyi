@@ -1,11 +1,13 @@
 # Types of the extension module corvane._native, whose names the corvane package re-exports or wraps.
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from typing import final
 
 from _corvane import CorvaneError
 from corvane._types import Path, Scalar, Value
 
 class InternalError(BaseException): ...
+
+class JSONKeyClash(ValueError): ...
 
 @final
 class LineTable:
@@ -18,6 +20,8 @@ class LineTable:
 def load_with_lines(input: str, strict: bool = False, yaml_1_1_bools: bool = False) -> tuple[Value, LineTable]: ...
 
 def dump(value: object, *, indent: int = 2, sort_keys: bool = False) -> str: ...
+
+def _write_json(value: object, write: Callable[[bytes], object], indent: int) -> None: ...
 
 def _error_in_file(cls: type[CorvaneError], path: str, line: int, message: str) -> CorvaneError: ...
 

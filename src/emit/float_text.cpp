@@ -223,20 +223,13 @@ FloatDigits shortest_digits(double value) {
   return convert_shortest(value);
 }
 
-std::size_t write_float(double value, char* out) {
-  if (std::isnan(value)) {
-    std::memcpy(out, ".nan", 4);
-    return 4;
-  }
-  if (std::isinf(value)) {
-    if (value > 0) {
-      std::memcpy(out, ".inf", 4);
-      return 4;
-    }
-    std::memcpy(out, "-.inf", 5);
-    return 5;
-  }
-  const FloatDigits digits = convert_shortest(value);
+namespace {
+
+// The finite value of `digits` laid out as repr lays it out: positional from 1e-4 up to 1e16,
+// `d.ddde+XX` outside. `point_always` writes `1.0e+16` for repr's `1e+16`: YAML 1.1 readers
+// take a number without a `.` for an int.
+CORVANE_ALWAYS_INLINE inline std::size_t lay_out(const FloatDigits& digits, char* out,
+                                                 bool point_always) {
   const char* mantissa = digits.digits;
   const std::size_t count = digits.count;
   const int exponent = digits.exponent;
@@ -260,10 +253,11 @@ std::size_t write_float(double value, char* out) {
     }
   } else {
     *o++ = mantissa[0];
-    *o++ = '.';
     if (count > 1) {
+      *o++ = '.';
       for (std::size_t i = 1; i < count; ++i) *o++ = mantissa[i];
-    } else {
+    } else if (point_always) {
+      *o++ = '.';
       *o++ = '0';
     }
     *o++ = 'e';
@@ -273,6 +267,28 @@ std::size_t write_float(double value, char* out) {
     o = std::to_chars(o, o + 4, magnitude).ptr;
   }
   return static_cast<std::size_t>(o - out);
+}
+
+}  // namespace
+
+std::size_t write_float(double value, char* out) {
+  if (std::isnan(value)) {
+    std::memcpy(out, ".nan", 4);
+    return 4;
+  }
+  if (std::isinf(value)) {
+    if (value > 0) {
+      std::memcpy(out, ".inf", 4);
+      return 4;
+    }
+    std::memcpy(out, "-.inf", 5);
+    return 5;
+  }
+  return lay_out(convert_shortest(value), out, true);
+}
+
+std::size_t write_float_repr(double value, char* out) {
+  return lay_out(convert_shortest(value), out, false);
 }
 
 }  // namespace corvane::emit

@@ -1,17 +1,20 @@
-// The text of a float as the writer puts it: Python's repr digits, always with a `.` and with a
-// signed two-digit exponent (`1.0e+16`), and `.nan`, `.inf`, `-.inf`. Made without the
-// interpreter, with the standard library's shortest conversion where it has one.
+// The text of a float as the writers put it: Python's repr (`1e+16`, `0.1`, `-0.0`) for JSON,
+// and for YAML the same digits always with a `.` (`1.0e+16`), and `.nan`, `.inf`, `-.inf`. Made
+// without the interpreter, with the standard library's shortest conversion where it has one.
 #pragma once
 
 #include <cstddef>
 
 namespace corvane::emit {
 
-// The most bytes write_float writes.
+// The most bytes write_float or write_float_repr writes.
 inline constexpr std::size_t kMaxFloatText = 32;
 
-// Writes the text of `value` at `out` and returns its length.
+// Writes the YAML text of `value` at `out` and returns its length.
 std::size_t write_float(double value, char* out);
+
+// Writes repr(value) of a finite `value` at `out` and returns its length.
+std::size_t write_float_repr(double value, char* out);
 
 // The shortest decimal digits that read back as a finite double, chosen as repr chooses among
 // several: the nearest. Its magnitude is d1.d2d3... times ten to the power `exponent`.

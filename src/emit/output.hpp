@@ -71,6 +71,8 @@ class Output {
 
   std::string_view text() const { return {data_, size_}; }
   std::size_t size() const { return size_; }
+  // Empties the text and keeps the buffer, for a writer that hands its text on in pieces.
+  void clear() { size_ = 0; }
 
  private:
   static constexpr std::size_t kInitial = 4096;

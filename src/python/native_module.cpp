@@ -1,10 +1,12 @@
 // The extension module `corvane._native`: the C++ entry points that the package offers beside
-// `_corvane.load` (`dump`, `load_with_lines`), the internal-error class they share with it, and
-// the making of load_file's errors. `_corvane` keeps its fixed surface; everything newer is here.
+// `_corvane.load` (`dump`, `load_with_lines`), the internal-error class they share with it, the
+// making of load_file's errors and the command's JSON writer. `_corvane` keeps its fixed
+// surface; everything newer is here.
 #include "python/builder.hpp"
 #include "python/dump.hpp"
 #include "python/entry.hpp"
 #include "python/errors.hpp"
+#include "python/json_write.hpp"
 #include "python/line_sink.hpp"
 #include "python/line_table.hpp"
 #include "python/portable.hpp"
@@ -52,6 +54,9 @@ PyMethodDef native_methods[] = {
     {"load_with_lines", as_method(load_with_lines), METH_VARARGS | METH_KEYWORDS,
      "load_with_lines(input, strict=False, yaml_1_1_bools=False)\n--\n\n"
      "Load a document as load() does; also return the line of every value, by path."},
+    {"_write_json", as_method(write_json_function), METH_VARARGS,
+     "_write_json(value, write, indent)\n--\n\n"
+     "Write a value as JSON for the corvane command, handing write() bytes as they are made."},
     {"_portability", as_method(portability_function), METH_VARARGS | METH_KEYWORDS,
      "_portability(input, strict=False, yaml_1_1_bools=False)\n--\n\n"
      "The plain scalars that YAML 1.1 readers read differently, for corvane --check --portable."},
@@ -88,9 +93,11 @@ PyMODINIT_FUNC PyInit__native(void) {
   if (classes == nullptr) return nullptr;
   PyRef module = PyRef::steal(PyModule_Create(&native_definition));
   PyObject* table_type = line_table_type();
-  if (!module || table_type == nullptr ||
+  PyObject* key_clash = json_key_clash_class();
+  if (!module || table_type == nullptr || key_clash == nullptr ||
       PyModule_AddObjectRef(module.get(), "InternalError", classes->internal) != 0 ||
-      PyModule_AddObjectRef(module.get(), "LineTable", table_type) != 0) {
+      PyModule_AddObjectRef(module.get(), "LineTable", table_type) != 0 ||
+      PyModule_AddObjectRef(module.get(), "JSONKeyClash", key_clash) != 0) {
     return nullptr;
   }
   return module.release();

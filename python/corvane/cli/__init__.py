@@ -24,7 +24,7 @@ from corvane import dump
 from corvane.cli.arguments import parse_arguments
 from corvane.cli.check import Checker
 from corvane.cli.files import NOT_ENOUGH_MEMORY, display_name, load_path, read_text
-from corvane.cli.json_text import KeyClash, check_json_keys, json_chunks
+from corvane.cli.json_text import KeyClash, write_json
 from corvane.cli.output import Output, report_error, writing_output
 from corvane.cli.problems import Failed, Problem
 from corvane.cli.report import Report
@@ -42,14 +42,13 @@ def print_json(path: str, strict: bool, yaml_1_1_bools: bool, indent: int, forma
     try:
         value = load_path(path, strict, yaml_1_1_bools)
         try:
-            check_json_keys(value)
+            write_json(value, indent, out)
         except KeyClash as clash:
+            # Raised before anything is written.
             raise Failed(Problem.with_file(display_name(path), str(clash))) from None
     except Failed as failure:
         report_failure(failure.problem, format)
         return 1
-    for chunk in json_chunks(value, indent):
-        out.write(chunk)
     out.write_line("")
     return 0
 

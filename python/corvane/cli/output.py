@@ -58,11 +58,21 @@ class Output:
         self.write(text + "\n")
         self.flush()
 
+    def write_bytes(self, data: bytes) -> None:
+        """UTF-8 text already encoded, written after whatever text is pending, at once: the
+        blocks of the JSON writer are of about OUTPUT_BLOCK bytes."""
+        if self.pending:
+            self.flush()
+        self.send(data)
+
     def flush(self) -> None:
         # surrogateescape gives back the undecodable bytes of paths.
         data = "".join(self.pending).encode("utf-8", "surrogateescape")
         self.pending.clear()
         self.size = 0
+        self.send(data)
+
+    def send(self, data: bytes) -> None:
         if self.stream is None:
             raise OutputError(f"cannot write to {self.name}: it is closed")
         try:
