@@ -8,6 +8,9 @@ keys of every type and odd strings. For each value, at an indentation and key or
   characters);
 - `load_with_lines` of the written text gives load's value, a line for every path of it, and the
   line of every mapping entry holds its key;
+- the command line's JSON of the value is json.dumps's text of the value with keys and
+  non-finite floats named as the command names them, or a key clash, refused before any byte is
+  written, exactly when two keys of a mapping get one name;
 - the rest of the bytes, read as a document, give the same value or the same error through
   `load_with_lines` as through `load`, and a line within the document for every path.
 
@@ -16,6 +19,7 @@ keys of every type and odd strings. For each value, at an indentation and key or
 
 import collections
 import enum
+import json
 import math
 import sys
 
@@ -26,6 +30,7 @@ with atheris.instrument_imports():
 
     import _corvane
     import corvane
+    from corvane import _native
 
 # Words and characters that each style rule of the writer is about.
 WORDS = ["yes", "No", "ON", "off", "y", "~", "null", "True", "<<", "=", "1_000", "2024-01-01", "12:30",
@@ -198,6 +203,51 @@ def check_lines(text: str, value, lines, entries_hold_keys: bool) -> None:
                 raise AssertionError(f"line {line} ({rows[line - 1]!r}) does not hold the key {path[-1]!r}")
 
 
+FLOAT_NAMES = {math.inf: ".inf", -math.inf: "-.inf"}
+
+
+class Clash(Exception):
+    pass
+
+
+def json_named(value):
+    """A plain value as the command's JSON reads back: keys as JSON writes them, NaN and the
+    infinities as their YAML names; Clash where two keys of a mapping get one name."""
+    if isinstance(value, float) and not math.isfinite(value):
+        return ".nan" if math.isnan(value) else FLOAT_NAMES[value]
+    if isinstance(value, list):
+        return [json_named(item) for item in value]
+    if not isinstance(value, dict):
+        return value
+    named = {}
+    for key, member in value.items():
+        text = key if isinstance(key, str) else json_named(key)
+        text = text if isinstance(text, str) else json.dumps(text)
+        if text in named:
+            raise Clash
+        named[text] = json_named(member)
+    return named
+
+
+def check_json(value, indent: int) -> None:
+    blocks = []
+    try:
+        named = json_named(plain(value, False))
+    except Clash:
+        named = Clash
+    try:
+        _native._write_json(value, blocks.append, indent)
+    except _native.JSONKeyClash:
+        if named is not Clash or blocks:
+            raise
+        return
+    if named is Clash:
+        raise AssertionError(f"no key clash reported in {value!r}")
+    expected = json.dumps(named, ensure_ascii=False, indent=indent).encode()
+    if b"".join(blocks) != expected:
+        raise AssertionError(f"JSON of {value!r} is {b''.join(blocks)!r}, not {expected!r}")
+
+
 def check_writer(data: atheris.FuzzedDataProvider) -> None:
     value = draw_value(data)
     indent = data.PickValueInList([2, 4, 6, 8])
@@ -208,6 +258,7 @@ def check_writer(data: atheris.FuzzedDataProvider) -> None:
         if sort_keys:
             return  # keys that do not compare cannot be sorted
         raise
+    check_json(value, indent)
     expected = plain(value, sort_keys)
     for bools in (False, True):
         back = _corvane.load(text, strict=True, yaml_1_1_bools=bools)
