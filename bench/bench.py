@@ -31,6 +31,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 REPO = HERE.parent
 sys.path.insert(0, str(HERE))
 
+import chart  # noqa: E402
 import make_corpora  # noqa: E402
 
 import _corvane  # noqa: E402
@@ -671,6 +672,8 @@ def parse_args(argv):
     ap.add_argument("--out", type=pathlib.Path, default=HERE / "out", help="the C++ build and scratch files")
     ap.add_argument("--markdown", type=pathlib.Path, help="also write the report to this file")
     ap.add_argument("--json", type=pathlib.Path, help="also write the raw samples to this file")
+    ap.add_argument("--chart", type=pathlib.Path,
+                    help="also draw each loader's time against json.loads's, collector on, as an SVG")
     ap.add_argument("--memory-probe", nargs=2, metavar=("FILE", "LOADER"), help=argparse.SUPPRESS)
     args = ap.parse_args(argv)
     args.names = [n.strip() for n in args.corpora.split(",") if n.strip()]
@@ -685,6 +688,21 @@ def parse_args(argv):
     args.loaders = [n for n in LOADERS if not (args.no_slow_peers and n in SLOW_PEERS)]
     args.writers = ["dump"] + [n for n in WRITERS if not (args.no_slow_peers and n in SLOW_PEERS)]
     return args
+
+
+def chart_svg(corpora, results, modes):
+    """The chart of the loaders (whole loads only) against json.loads, with the collector on
+    where that mode ran."""
+    mode = "on" if "on" in modes else modes[0]
+    names = ["load"] + [n for n in LOADERS if n not in ("json.loads", "marshal.loads") and n not in TREE_ONLY]
+    series = {}
+    for name in names:
+        ratios = {c.name: results[c.name][name].median(mode) / results[c.name]["json.loads"].median(mode)
+                  for c in corpora if name in results[c.name] and "json.loads" in results[c.name]}
+        if ratios:
+            series["Corvane load" if name == "load" else name] = ratios
+    title = f"Time against json.loads, collector {mode} (Python {platform.python_version()}; left of 1× is faster)"
+    return chart.svg(title, [c.name for c in corpora if "json.loads" in results[c.name]], series)
 
 
 def main(argv):
@@ -769,6 +787,8 @@ def main(argv):
     log(f"done in {time.time() - started:.0f} s")
     if args.markdown:
         args.markdown.write_text("\n".join(report) + "\n")
+    if args.chart:
+        args.chart.write_text(chart_svg(corpora, results, args.modes))
     if args.json:
         args.json.write_text(json.dumps({
             "figures": {c: {n: {"samples_ns": f.samples, "inner": f.inner, "input_bytes": f.input_bytes,

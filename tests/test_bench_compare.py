@@ -86,3 +86,41 @@ def test_a_differing_value_fails_the_run_where_the_value_must_be_corvanes(corpus
     figure = bench.Figure(name, None, 1, 2, ("off",))
     figure.equal = 1 if differs else 2
     assert bench.mismatches(bench.Corpus(corpus, [], []), {name: figure}) == ([name] if fails else [])
+
+
+# ---- the chart ----
+
+import chart  # noqa: E402
+import xml.etree.ElementTree as ElementTree  # noqa: E402
+
+SVG = "{http://www.w3.org/2000/svg}"
+
+
+@pytest.mark.parametrize("series, bars", [
+    # A bar starts at 1× and runs left for a faster loader, right for a slower one; a corpus a
+    # loader has no figure for gets no bar.
+    ({"Corvane load": {"a": 0.5, "b": 2.0}}, {("Corvane load", "a"): "left", ("Corvane load", "b"): "right"}),
+    ({"x": {"a": 1.0}, "PyYAML": {"a": 40.0, "b": 250.0}, "orjson.loads": {"b": 0.3}},
+     {("x", "a"): "none", ("PyYAML", "a"): "right", ("PyYAML", "b"): "right", ("orjson.loads", "b"): "left"}),
+])
+def test_the_chart_draws_a_bar_per_figure_from_one_times(series, bars):
+    root = ElementTree.fromstring(chart.svg("title & more", ["a", "b"], series))
+    one = [float(line.get("x1")) for line in root.iter(SVG + "line") if line.get("stroke") == "#000"]
+    assert len(one) == 1
+    drawn = {}
+    for rect in root.iter(SVG + "rect"):
+        title = rect.find(SVG + "title")
+        if title is None:
+            continue
+        name, rest = title.text.split(" on ")
+        corpus = rest.split(":")[0]
+        start, width = float(rect.get("x")), float(rect.get("width"))
+        side = "none" if width <= 1 else "left" if start < one[0] else "right"
+        assert side == "none" or min(abs(start - one[0]), abs(start + width - one[0])) < 0.1
+        drawn[name, corpus] = side
+    assert drawn == bars
+    # Longer ratios get longer bars on the logarithmic axis.
+    widths = {(r.find(SVG + "title").text.split(":")[0]): float(r.get("width"))
+              for r in root.iter(SVG + "rect") if r.find(SVG + "title") is not None}
+    if "PyYAML on b" in widths:
+        assert widths["PyYAML on b"] > widths["PyYAML on a"]
