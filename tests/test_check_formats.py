@@ -177,7 +177,8 @@ def test_a_single_file_reports_its_problem_in_the_format_on_standard_error(proje
     ("NO", {}, "'NO' is the string \"NO\" here, but YAML 1.1 readers read false; quote it"),
     ("on", {"yaml_1_1_bools": True}, None),
     ("y", {"yaml_1_1_bools": True}, "'y' is true here, but YAML 1.1 readers read the string \"y\"; write true"),
-    ("012", {}, "'012' is the integer 12 here, but YAML 1.1 readers read the integer 10; write 12"),
+    ("012", {}, "'012' is the integer 12 here, but YAML 1.1 readers read the integer 10; write 12, "
+                  "or 10 if YAML 1.1's reading is meant"),
     ("0o17", {}, "'0o17' is the integer 15 here, but YAML 1.1 readers read the string \"0o17\"; write 15"),
     ("1:30", {}, "'1:30' is the string \"1:30\" here, but YAML 1.1 readers read the integer 90; quote it"),
     ("1:30.5", {}, "'1:30.5' is the string \"1:30.5\" here, but YAML 1.1 readers read the float 90.5; quote it"),

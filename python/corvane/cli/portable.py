@@ -45,6 +45,10 @@ def yaml_1_1_reading(text: str, kind: str, value: Scalar) -> str:
 def portability_problems(text: str, path: str, strict: bool, yaml_1_1_bools: bool) -> Iterator[Problem]:
     for line, source, is_key, value, kind, read, rule in _portability(text, strict, yaml_1_1_bools):
         fix = "quote it" if isinstance(value, str) else f"write {written(value)}"
+        if kind in ("int", "float") and not isinstance(value, str) and read is not None:
+            # Both read a number: which one the author meant (a file mode written 0644 means
+            # 420 to the 1.1 reader it was written for) only the author knows.
+            fix += f", or {written(read)} if YAML 1.1's reading is meant"
         message = (f"{source!r} is {corvane_reading(value)} here, but YAML 1.1 readers read "
                    f"{yaml_1_1_reading(source, kind, read)}; {fix}")
         yield Problem(path, line, "portability", message)
