@@ -38,14 +38,19 @@ std::optional<std::string_view> utf8_text(PyObject* input) {
 }
 
 // Set when a module is initialised; the same for every module of the process.
-bool collector_paused_by_loads = false;
+bool interpreter_collects_during_loads = false;
+
+// Below this size the pause costs more than it saves: the young collection of everything the
+// load built, when the collector comes back on, outweighs the full collections it spared
+// (bench/README.md has the figures).
+constexpr std::size_t kPauseFromBytes = std::size_t{32} << 20;
 
 }  // namespace
 
 bool decide_collector_pause() {
-  // Python 3.12 changed when collections run; before it, the collector runs full collections
-  // again and again while a large result grows. A small load builds too little for the pause
-  // to cost or save anything measurable (bench/README.md has the figures).
+  // Before Python 3.12 the collector runs while a load allocates, full collections again and
+  // again as a large result grows; from 3.12 on it runs only when control returns to the
+  // interpreter, once per load at most.
   PyObject* version = PySys_GetObject("version_info");  // borrowed
   if (version == nullptr) {
     PyErr_SetString(PyExc_ImportError, "sys.version_info is missing");
@@ -54,12 +59,12 @@ bool decide_collector_pause() {
   const PyRef minor = PyRef::steal(PySequence_GetItem(version, 1));
   const long value = minor ? PyLong_AsLong(minor.get()) : -1;
   if (value == -1 && PyErr_Occurred()) return false;
-  collector_paused_by_loads = value < 12;
+  interpreter_collects_during_loads = value < 12;
   return true;
 }
 
-bool loads_pause_collector() {
-  return collector_paused_by_loads;
+bool load_pauses_collector(std::size_t input_bytes) {
+  return interpreter_collects_during_loads && input_bytes >= kPauseFromBytes;
 }
 
 void prepare_internal_failures() {

@@ -63,13 +63,14 @@ PyObject* run_guarded(Work&& work) noexcept {
   return nullptr;
 }
 
-// Whether loads pause the cyclic garbage collector while they build, decided at module
-// initialisation for the interpreter the module runs in (false with the error set when its
-// version cannot be read): the objects a load builds form a tree, so none of them can be part
-// of a cycle before the load returns, and an interpreter that collects again and again while a
-// large result grows spends most of the load in the collector.
+// Large loads pause the cyclic garbage collector while they build, on interpreters that
+// collect during a load: the objects a load builds form a tree, so none of them can be part of
+// a cycle before the load returns, and an interpreter that collects again and again while a
+// large result grows spends much of the load in the collector. Module initialisation decides
+// for the interpreter (false with the error set when its version cannot be read); a load asks
+// with the size of its input.
 bool decide_collector_pause();
-bool loads_pause_collector();
+bool load_pauses_collector(std::size_t input_bytes);
 
 // Pauses the collector for its lifetime, when asked to and when it is on, and turns it back on
 // however the load ends: a collector that was off stays off.
@@ -95,7 +96,7 @@ PyObject* load_entry(PyObject* args, PyObject* kwargs, const char* function, Fin
   return run_guarded([&]() -> PyObject* {
     const std::optional<LoadArguments> arguments = bind_load_arguments(args, kwargs, function);
     if (!arguments) return nullptr;
-    const CollectorPause pause(loads_pause_collector());
+    const CollectorPause pause(load_pauses_collector(arguments->text.size()));
     const auto parse = [&]<bool Strict, bool Yaml11Bools>() -> PyObject* {
       using Sink = SinkFor<Strict, Yaml11Bools>;
       Sink sink(arguments->input, arguments->text);
