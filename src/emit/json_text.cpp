@@ -3,12 +3,11 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
-#include "text/bytes.hpp"
+#include "emit/plain_run.hpp"
 
 namespace corvane::emit {
 namespace {
@@ -33,23 +32,12 @@ constexpr char kLowerHexDigits[] = "0123456789abcdef";
 // A piece of a string's text, escaped, at `o`; returns the end of what it wrote.
 char* escape_piece(const char* data, std::size_t size, char* o) {
   for (std::size_t i = 0; i < size;) {
-    // A run of bytes that stand for themselves is copied whole, sixteen bytes checked at a
-    // time where the target allows it.
-    std::size_t end = i;
-    if constexpr (text::kVectorBlocks) {
-      for (; end + 16 <= size; end += 16) {
-        const text::Block block = text::Block::load(data + end);
-        if (const std::uint32_t bits =
-                (block.at_most(0x1F) | block.equal('"') | block.equal('\\')).mask()) {
-          end += static_cast<std::size_t>(std::countr_zero(bits));
-          break;
-        }
-      }
-    }
-    while (end < size && kJsonEscapes[static_cast<unsigned char>(data[end])] == 0) ++end;
-    std::memcpy(o, data + i, end - i);
-    o += end - i;
-    i = end;
+    i = copy_plain_run(
+        data, i, size, kJsonEscapes,
+        [](text::Block block) {
+          return block.at_most(0x1F) | block.equal('"') | block.equal('\\');
+        },
+        o);
     if (i >= size) break;
     const auto byte = static_cast<unsigned char>(data[i++]);
     const char escape = kJsonEscapes[byte];

@@ -2,12 +2,11 @@
 #include "emit/string_text.hpp"
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
+#include "emit/plain_run.hpp"
 #include "emit/printable_bitmap.hpp"
-#include "text/bytes.hpp"
 #include "text/utf8.hpp"
 
 namespace corvane::emit {
@@ -85,23 +84,12 @@ bool write_double_quoted(Output& output, std::string_view text) {
   const char* data = text.data();
   const std::size_t size = text.size();
   for (std::size_t i = 0; i < size;) {
-    // A run of bytes that stand for themselves is copied whole, sixteen bytes checked at a
-    // time where the target allows it.
-    std::size_t end = i;
-    if constexpr (text::kVectorBlocks) {
-      for (; end + 16 <= size; end += 16) {
-        const text::Block block = text::Block::load(data + end);
-        if (const std::uint32_t bits =
-                (block.outside(0x20, 0x7E) | block.equal('"') | block.equal('\\')).mask()) {
-          end += static_cast<std::size_t>(std::countr_zero(bits));
-          break;
-        }
-      }
-    }
-    while (end < size && kQuotedEscapes[static_cast<unsigned char>(data[end])] == 0) ++end;
-    std::memcpy(o, data + i, end - i);
-    o += end - i;
-    i = end;
+    i = copy_plain_run(
+        data, i, size, kQuotedEscapes,
+        [](text::Block block) {
+          return block.outside(0x20, 0x7E) | block.equal('"') | block.equal('\\');
+        },
+        o);
     if (i >= size) break;
     const auto byte = static_cast<unsigned char>(data[i]);
     if (byte < 0x80) {
