@@ -16,6 +16,11 @@ def axis_range(ratios):
     return math.floor(math.log10(low)), math.ceil(math.log10(high)) or 1
 
 
+def ratio_text(ratio):
+    """Two significant digits below 10 (0.84, 2.7), whole numbers above (26, 110)."""
+    return f"{ratio:.2g}" if ratio < 9.95 else f"{ratio:.0f}"
+
+
 def svg(title, corpora, series):
     """`series` maps a loader's name to {corpus: time / json.loads's time}; a corpus a loader has
     no figure for gets no bar. Returns the SVG text."""
@@ -49,7 +54,7 @@ def svg(title, corpora, series):
             parts.append(f'<rect x="{start:.1f}" y="{bar_y}" width="{max(end - start, 1):.1f}" height="{BAR - 2}" '
                          f'fill="{COLOURS[index % len(COLOURS)]}"><title>{escape(name)} on {escape(corpus)}: '
                          f'{ratio:.2f}× json.loads</title></rect>')
-            parts.append(f'<text x="{max(end, x(1.0)) + 3:.1f}" y="{bar_y + BAR - 4}">{ratio:.2g}</text>')
+            parts.append(f'<text x="{max(end, x(1.0)) + 3:.1f}" y="{bar_y + BAR - 4}">{ratio_text(ratio)}</text>')
     for index, name in enumerate(names):
         lx, ly = 10 + (index % 3) * 220, bottom + 22 + 20 * (index // 3)
         parts.append(f'<rect x="{lx}" y="{ly - 10}" width="12" height="12" fill="{COLOURS[index % len(COLOURS)]}"/>')

@@ -4,7 +4,8 @@
 // with CMake (bench/CMakeLists.txt) and times `replay` beside `load`.
 //
 //   record(text) -> recording     parse `text` (default flags) into a list of sink calls
-//   replay(recording) -> value    the same calls, made on the Python builder
+//   replay(recording) -> value    the same calls, made on the Python builder, with the
+//                                 collector paused where `load` pauses it
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -18,6 +19,7 @@
 
 #include "parser/parser.hpp"
 #include "python/builder.hpp"
+#include "python/entry.hpp"
 #include "python/errors.hpp"
 
 namespace {
@@ -292,6 +294,8 @@ PyObject* replay(PyObject*, PyObject* capsule) {
   auto* rec = static_cast<Recording*>(PyCapsule_GetPointer(capsule, kCapsule));
   if (rec == nullptr) return nullptr;
   try {
+    // The collector is paused where `load` would pause it, so that the floor is `load`'s.
+    const corvane::CollectorPause pause(corvane::load_pauses_collector(rec->bytes.size()));
     Builder builder(rec->input, rec->bytes);
     return replay_into(builder, *rec).release();
   } catch (const corvane::InternalFailure& failure) {
@@ -312,5 +316,6 @@ PyModuleDef module = {
 }  // namespace
 
 PyMODINIT_FUNC PyInit__replay(void) {
+  if (!corvane::decide_collector_pause()) return nullptr;
   return PyModule_Create(&module);
 }

@@ -124,3 +124,8 @@ def test_the_chart_draws_a_bar_per_figure_from_one_times(series, bars):
               for r in root.iter(SVG + "rect") if r.find(SVG + "title") is not None}
     if "PyYAML on b" in widths:
         assert widths["PyYAML on b"] > widths["PyYAML on a"]
+
+
+@pytest.mark.parametrize("ratio, text", [(0.34, "0.34"), (2.74, "2.7"), (9.96, "10"), (113.0, "113"), (1730.4, "1730")])
+def test_bar_labels_are_plain_numbers(ratio, text):
+    assert chart.ratio_text(ratio) == text
