@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/attributes.hpp"
 #include "text/bytes.hpp"
 
 namespace corvane::emit {
